@@ -1,0 +1,44 @@
+// The child's command line. Talks to the system (command line, module path).
+#include "child/command_line.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include "child/quote.h"
+#include "errors/fatal.h"
+#include "launcher/wide_text.h"
+
+namespace quorin::child {
+
+namespace {
+
+wchar_t g_command_line[kCommandLineCap];
+// Filled once, while empty; separate from the launcher's own-path buffer.
+wchar_t g_module_path[launcher::kPathCap];
+
+}  // namespace
+
+void join_command_line(wchar_t* dest, std::size_t cap, const wchar_t* const* args, int count) {
+  if (cap == 0) errors::hard_stop();
+  dest[0] = L'\0';
+  std::size_t len = 0;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) launcher::put_unit(dest, cap, len, L' ');
+    append_quoted_argument(dest, cap, len, args[i]);
+  }
+}
+
+const wchar_t* build_child_command_line() {
+  int count = 0;
+  // The array lives until the process ends; it is not released.
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args == nullptr || count < 1) errors::hard_stop();
+  if (g_module_path[0] == L'\0' && GetModuleFileNameW(nullptr, g_module_path, launcher::kPathCap) == 0) {
+    errors::hard_stop();
+  }
+  args[0] = g_module_path;
+  join_command_line(g_command_line, kCommandLineCap, args, count);
+  return g_command_line;
+}
+
+}  // namespace quorin::child

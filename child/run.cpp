@@ -1,0 +1,114 @@
+// Child launch, wait and shutdown. Talks to the system (processes).
+#include "child/run.h"
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "child/command_line.h"
+#include "errors/fatal.h"
+#include "launcher/state.h"
+
+namespace quorin::child {
+
+namespace {
+
+// The child process handle is the one thing the main thread shares with the
+// console control handler's threads (one per event, possibly overlapping).
+// Every thread that uses the handle holds a use under g_child_lock; whoever
+// lets go of the last use closes it, so it is closed exactly once and never
+// while another thread still waits on it or queries it. Giving the handle up
+// empties g_child_process, so later events act on no process. The main thread
+// holds a use from the creation to the end of its wait and query, so it closes
+// the handle unless a handler is still waiting on it then; in that case the
+// handler closes it when its wait ends.
+SRWLOCK g_child_lock = SRWLOCK_INIT;
+HANDLE g_child_process = nullptr;
+int g_child_uses = 0;
+std::atomic<int> g_close_count{0};
+
+void hold_new_child(HANDLE process) {
+  AcquireSRWLockExclusive(&g_child_lock);
+  g_child_process = process;
+  g_child_uses = 1;
+  ReleaseSRWLockExclusive(&g_child_lock);
+}
+
+// The held child handle with one more use, or nullptr when none is held.
+HANDLE take_child_use() {
+  AcquireSRWLockExclusive(&g_child_lock);
+  HANDLE process = g_child_process;
+  if (process != nullptr) ++g_child_uses;
+  ReleaseSRWLockExclusive(&g_child_lock);
+  return process;
+}
+
+// Drops a use and gives the handle up; the last use closes it.
+void give_up_child_use(HANDLE process) {
+  AcquireSRWLockExclusive(&g_child_lock);
+  if (g_child_process == process) g_child_process = nullptr;
+  const bool last = --g_child_uses == 0;
+  ReleaseSRWLockExclusive(&g_child_lock);
+  if (last) {
+    CloseHandle(process);
+    ++g_close_count;
+  }
+}
+
+}  // namespace
+
+unsigned long run_child() {
+  STARTUPINFOW startup = {};
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.cb = sizeof startup;
+
+  wchar_t* command_line = const_cast<wchar_t*>(build_child_command_line());
+  PROCESS_INFORMATION process = {};
+  // No environment and no directory: the child inherits the launcher's
+  // environment of this moment and its current directory.
+  if (!CreateProcessW(launcher::g_child_program_path, command_line, nullptr, nullptr, TRUE,
+                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+    errors::fail_system("Error, couldn't launch child", GetLastError());
+  }
+  CloseHandle(process.hThread);
+  hold_new_child(process.hProcess);
+
+  DWORD exit_code = 0;
+  WaitForSingleObject(process.hProcess, INFINITE);
+  if (!GetExitCodeProcess(process.hProcess, &exit_code)) exit_code = 1;
+  give_up_child_use(process.hProcess);
+  return exit_code;
+}
+
+void stop_child() {
+  HANDLE process = take_child_use();
+  if (process == nullptr) return;
+  // Unless the child ended within the grace time (a time-out, or a failed
+  // wait), end it.
+  if (WaitForSingleObject(process, kStopGraceMilliseconds) != WAIT_OBJECT_0) {
+    TerminateProcess(process, 0);
+  }
+  give_up_child_use(process);
+}
+
+int __stdcall console_control_handler(unsigned long event_type) {
+  switch (event_type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      stop_child();
+      break;
+    default:
+      break;
+  }
+  return FALSE;
+}
+
+int child_handle_close_count() { return g_close_count.load(); }
+
+}  // namespace quorin::child

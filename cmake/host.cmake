@@ -1,0 +1,46 @@
+# The host side: the packer, its tests, the Windows side built as a second
+# project with the mingw-w64 toolchain, and the Wine test runs.
+include(ExternalProject)
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+find_package(ZLIB REQUIRED)
+find_package(Threads REQUIRED)
+
+add_compile_options(-Wall -Wextra)
+
+add_library(quorin_packer_core STATIC
+  packer/archive_writer.cpp
+  packer/commands.cpp
+  packer/generated_source.cpp
+  packer/icon.cpp
+  packer/input_tree.cpp
+  packer/inspect.cpp
+  packer/link.cpp
+  packer/options.cpp
+  packer/resources.cpp
+  packer/utf16.cpp)
+target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries(quorin_packer_core PUBLIC PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
+
+add_executable(quorin-pack packer/main.cpp)
+target_link_libraries(quorin-pack PRIVATE quorin_packer_core)
+set_target_properties(quorin-pack PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
+
+# The Windows side, configured with the cross toolchain into build/windows. Its
+# launcher library lands in build/lib, where the packer looks for it.
+set(QUORIN_WINDOWS_BINARY_DIR "${CMAKE_BINARY_DIR}/windows")
+ExternalProject_Add(quorin_windows
+  SOURCE_DIR "${CMAKE_SOURCE_DIR}"
+  BINARY_DIR "${QUORIN_WINDOWS_BINARY_DIR}"
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS
+    -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64.cmake
+    -DCMAKE_BUILD_TYPE=Release
+    -DQUORIN_LIB_DIR=${CMAKE_BINARY_DIR}/lib
+    -DQUORIN_GOOGLETEST_DIR=${QUORIN_GOOGLETEST_DIR}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+
+enable_testing()
+include(tests/host_tests.cmake)

@@ -1,0 +1,45 @@
+# The Windows side: the launcher as a static library (the packer links it into
+# each launcher with the generated constants and resources), the Windows tests
+# and the test programs that run under Wine.
+
+set(QUORIN_ZSTD_PREFIX "${CMAKE_SOURCE_DIR}/.deps/zstd-mingw" CACHE PATH "libzstd built for mingw")
+set(QUORIN_LIB_DIR "${CMAKE_BINARY_DIR}/lib" CACHE PATH "where the packer finds the launcher library")
+
+# No paths of the build machine in the objects the packer links.
+add_compile_options(-O2 -Wall -Wextra -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -fno-ident)
+add_link_options(-static)
+
+add_library(zstd_mingw STATIC IMPORTED)
+set_target_properties(zstd_mingw PROPERTIES
+  IMPORTED_LOCATION "${QUORIN_ZSTD_PREFIX}/lib/libzstd.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_ZSTD_PREFIX}/include")
+
+add_library(quorin_launcher STATIC
+  errors/fatal.cpp
+  launcher/wide_text.cpp
+  launcher/env.cpp
+  launcher/state.cpp
+  launcher/main.cpp
+  template/random_text.cpp
+  template/expand.cpp
+  payload/reader.cpp
+  payload/unpack.cpp
+  child/quote.cpp
+  child/command_line.cpp
+  child/run.cpp)
+target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries(quorin_launcher PUBLIC zstd_mingw z shell32)
+set_target_properties(quorin_launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${QUORIN_LIB_DIR}")
+# The packer links the launcher against this copy, so it needs nothing else.
+configure_file("${QUORIN_ZSTD_PREFIX}/lib/libzstd.a" "${QUORIN_LIB_DIR}/libzstd.a" COPYONLY)
+
+# The constants of the default build, for the tests that need them.
+add_library(quorin_default_constants STATIC generated/baked_constants.cpp)
+target_include_directories(quorin_default_constants PUBLIC "${CMAKE_SOURCE_DIR}")
+
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory("${QUORIN_GOOGLETEST_DIR}" googletest EXCLUDE_FROM_ALL)
+
+include(tests/windows_tests.cmake)

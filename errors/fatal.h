@@ -1,0 +1,29 @@
+// Fatal error reporting: the one place that turns a failure into a message and
+// an ending. Every reporter ends the process; none returns.
+#pragma once
+
+namespace quorin::errors {
+
+// Message and a newline on standard output, then exit code 2.
+[[noreturn]] void fail_plain(const char* message);
+
+// "<message> ([Error <code>] <system text>)" on standard error, then exit code 2.
+[[noreturn]] void fail_system(const char* message, unsigned long code);
+
+// "Error, failed to open '<path>' for writing." on standard error, exit code 2.
+[[noreturn]] void fail_open_for_writing(const wchar_t* path);
+
+// "Error, couldn't runtime expand spec '<spec>'." on standard error, then a hard stop.
+[[noreturn]] void fail_spec(const wchar_t* spec);
+
+// Immediate abnormal termination: no output, no exit handlers.
+[[noreturn]] void hard_stop();
+
+// Exit code of every reported failure, and of a hard stop.
+inline constexpr int kFailureExitCode = 2;
+inline constexpr int kHardStopExitCode = 3;
+
+// Removes every carriage return and line feed at the end of text, in place.
+void trim_trailing_line_breaks(char* text);
+
+}  // namespace quorin::errors

@@ -1,0 +1,192 @@
+// Writes the attached data. Each input file is mapped once: its checksum and
+// its bytes for the compressor come from the same mapping.
+#include "packer/archive_writer.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <zlib.h>
+#include <zstd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "payload/format.h"
+
+namespace quorin::packer {
+
+namespace {
+
+constexpr std::size_t kFeedSize = 1 << 20;
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+
+struct Mapping {
+  const unsigned char* data = nullptr;
+  std::size_t size = 0;
+  ~Mapping() {
+    if (data != nullptr) munmap(const_cast<unsigned char*>(data), size);
+  }
+};
+
+Result map_file(const InputFile& file, Mapping& mapping) {
+  const int fd = ::open(file.source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return fail("'" + file.source.string() + "': " + std::strerror(errno));
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return fail("'" + file.source.string() + "': " + std::strerror(err));
+  }
+  if (static_cast<std::uint64_t>(st.st_size) != file.size) {
+    ::close(fd);
+    return fail("'" + file.source.string() + "': the file changed while it was packed");
+  }
+  if (file.size > 0) {
+    void* p = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (p == MAP_FAILED) {
+      const int err = errno;
+      ::close(fd);
+      return fail("'" + file.source.string() + "': " + std::strerror(err));
+    }
+    ::madvise(p, file.size, MADV_SEQUENTIAL);
+    mapping.data = static_cast<const unsigned char*>(p);
+    mapping.size = file.size;
+  }
+  ::close(fd);
+  return ok();
+}
+
+std::uint32_t checksum_of(const unsigned char* data, std::uint64_t size) {
+  uLong crc = crc32(0L, Z_NULL, 0);
+  while (size > 0) {
+    const uInt piece = static_cast<uInt>(size < (1u << 30) ? size : (1u << 30));
+    crc = crc32(crc, data, piece);
+    data += piece;
+    size -= piece;
+  }
+  return payload::stored_checksum(static_cast<std::uint32_t>(crc));
+}
+
+void put_le(std::string& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+
+// The compressor and the file its output goes to.
+struct Sink {
+  ZSTD_CCtx* context;
+  std::FILE* out;
+  std::string buffer;
+  std::uint64_t frame_bytes = 0;
+};
+
+Result feed(Sink& sink, const void* data, std::size_t size, ZSTD_EndDirective mode) {
+  ZSTD_inBuffer in = {data, size, 0};
+  for (;;) {
+    ZSTD_outBuffer out = {sink.buffer.data(), sink.buffer.size(), 0};
+    const std::size_t remaining = ZSTD_compressStream2(sink.context, &out, &in, mode);
+    if (ZSTD_isError(remaining)) return fail(std::string("compression failed: ") + ZSTD_getErrorName(remaining));
+    if (out.pos > 0 && std::fwrite(out.dst, 1, out.pos, sink.out) != out.pos) {
+      return fail(std::string("writing the attached data failed: ") + std::strerror(errno));
+    }
+    sink.frame_bytes += out.pos;
+    const bool done = mode == ZSTD_e_end ? remaining == 0 : in.pos == in.size;
+    if (done) return ok();
+  }
+}
+
+}  // namespace
+
+std::uint64_t archive_size(const std::vector<InputFile>& files) {
+  std::uint64_t total = 2;  // the end marker
+  for (const InputFile& file : files) total += 2 * (file.name.size() + 1) + 8 + 4 + file.size;
+  return total;
+}
+
+unsigned window_log_for(std::uint64_t archive_bytes) {
+  unsigned log = 10;
+  while (log < payload::kMaxWindowLog && (std::uint64_t{1} << log) < archive_bytes) ++log;
+  return log;
+}
+
+Result write_attached_data(const std::vector<InputFile>& files, const CompressOptions& options,
+                           const std::filesystem::path& output, ArchiveStats& stats,
+                           const ProgressFn& progress) {
+  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(output.c_str(), "wb"));
+  if (!out) return fail("'" + output.string() + "': " + std::strerror(errno));
+
+  stats = {};
+  stats.files = files.size();
+  stats.archive_bytes = archive_size(files);
+  stats.window_log = window_log_for(stats.archive_bytes);
+
+  std::unique_ptr<ZSTD_CCtx, decltype(&ZSTD_freeCCtx)> context(ZSTD_createCCtx(), ZSTD_freeCCtx);
+  if (!context) return fail("compression failed: out of memory");
+  // Workers >= 1 always, even on one core: zstd's multi-threaded output is the
+  // same for any number of workers, but differs from its single-threaded one,
+  // and the same inputs must give the same bytes on every machine.
+  const int threads = options.threads > 0 ? options.threads
+                                          : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+  const std::pair<ZSTD_cParameter, int> parameters[] = {
+      {ZSTD_c_compressionLevel, options.level},
+      {ZSTD_c_windowLog, static_cast<int>(stats.window_log)},
+      {ZSTD_c_contentSizeFlag, 0},
+      {ZSTD_c_checksumFlag, 0},
+      {ZSTD_c_dictIDFlag, 0},
+      {ZSTD_c_nbWorkers, threads},
+  };
+  for (const auto& [parameter, value] : parameters) {
+    const std::size_t r = ZSTD_CCtx_setParameter(context.get(), parameter, value);
+    if (ZSTD_isError(r)) return fail(std::string("compression setting failed: ") + ZSTD_getErrorName(r));
+  }
+
+  if (std::fwrite(payload::kSignature, 1, payload::kSignatureSize, out.get()) != payload::kSignatureSize) {
+    return fail("'" + output.string() + "': " + std::strerror(errno));
+  }
+  Sink sink{context.get(), out.get(), std::string(ZSTD_CStreamOutSize(), '\0')};
+  std::uint64_t done = 0;
+  for (const InputFile& file : files) {
+    Mapping mapping;
+    if (Result r = map_file(file, mapping); !r) return r;
+    std::string header;
+    for (char16_t unit : file.name) put_le(header, unit, 2);
+    put_le(header, 0, 2);
+    put_le(header, file.size, 8);
+    put_le(header, checksum_of(mapping.data, file.size), 4);
+    if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
+    done += header.size();
+    for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {
+      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedSize, file.size - offset));
+      if (Result r = feed(sink, mapping.data + offset, piece, ZSTD_e_continue); !r) return r;
+      done += piece;
+      if (progress) progress(done, stats.archive_bytes);
+    }
+  }
+  const char end_marker[2] = {0, 0};
+  if (Result r = feed(sink, end_marker, sizeof end_marker, ZSTD_e_end); !r) return r;
+  if (progress) progress(stats.archive_bytes, stats.archive_bytes);
+
+  std::string trailer(payload::kTrailingZeroBytes, '\0');
+  const std::uint64_t in_front = payload::kSignatureSize + sink.frame_bytes + payload::kTrailingZeroBytes;
+  put_le(trailer, in_front, 8);
+  if (std::fwrite(trailer.data(), 1, trailer.size(), out.get()) != trailer.size()) {
+    return fail("'" + output.string() + "': " + std::strerror(errno));
+  }
+  if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
+    return fail("'" + output.string() + "': " + std::strerror(errno));
+  }
+  stats.attached_bytes = in_front + payload::kTrailingLengthSize;
+  return ok();
+}
+
+}  // namespace quorin::packer

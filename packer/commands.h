@@ -1,0 +1,19 @@
+// The packer's commands, each given its parsed options. Touches the file system
+// and runs the toolchain.
+#pragma once
+
+#include <string>
+
+#include "packer/options.h"
+
+namespace quorin::packer {
+
+inline constexpr const char* kPackerVersion = "0.1.0";
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+// Runs the command; returns the process exit code. invocation is the whole
+// command line, for the header of generated files.
+int run_command(const CommandSpec& command, const ParsedArgs& parsed, const std::string& invocation);
+
+}  // namespace quorin::packer

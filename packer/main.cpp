@@ -1,0 +1,53 @@
+// quorin-pack: builds single-file launchers. Parses the command line and runs
+// one command; errors are one line, "quorin-pack: <what failed>: <why>".
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "packer/archive_writer.h"
+#include "packer/commands.h"
+#include "packer/options.h"
+
+using namespace quorin::packer;
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) {
+    std::fputs(general_help().c_str(), stderr);
+    return kExitUsage;
+  }
+  if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
+    std::fputs(general_help().c_str(), stdout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::printf("quorin-pack %s\n", kPackerVersion);
+    return 0;
+  }
+  const CommandSpec* command = find_command(args[0]);
+  if (command == nullptr) {
+    std::fprintf(stderr, "quorin-pack: unknown command '%s'\nTry 'quorin-pack --help'.\n", args[0].c_str());
+    return kExitUsage;
+  }
+  ParsedArgs parsed;
+  const std::vector<std::string> rest(args.begin() + 1, args.end());
+  if (const auto error = parse_args(*command, rest, parsed)) {
+    std::fprintf(stderr, "quorin-pack %s: %s\nTry 'quorin-pack %s --help'.\n", command->name, error->c_str(),
+                 command->name);
+    return kExitUsage;
+  }
+  if (parsed.help) {
+    std::fputs(command_help(*command).c_str(), stdout);
+    return 0;
+  }
+  std::string invocation = "quorin-pack";
+  for (const std::string& arg : args) invocation += " " + arg;
+  return run_command(*command, parsed, invocation);
+}

@@ -1,0 +1,28 @@
+// Extraction: walks the archive entry by entry and makes the target directory
+// hold every payload file, skipping files already current. Talks to the system.
+#pragma once
+
+#include <cstdint>
+
+namespace quorin::payload {
+
+// Unpacks every entry into launcher::g_target_directory; the first entry's
+// path becomes launcher::g_child_program_path. Returns after the end marker.
+void unpack_payload();
+
+// The checksum of the file at path (CRC-32, 0 stored as 1) when it is a file
+// of expected_size bytes; 0 when it is missing, unreadable or of another length.
+std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size);
+
+// True when the directory exists afterwards. Remembers the directories it has
+// seen in a cache seeded with the user's profile folder.
+bool ensure_directory(const wchar_t* path);
+
+// Makes every directory above file_path exist: deepest first, climbing only
+// where a directory cannot be created.
+bool ensure_parent_directories(const wchar_t* file_path);
+
+// For tests: how many directories the cache holds.
+int directory_cache_count();
+
+}  // namespace quorin::payload

@@ -1,0 +1,44 @@
+# Host tests (native GoogleTest) and the Wine runs of the Windows tests.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory("${QUORIN_GOOGLETEST_DIR}" googletest EXCLUDE_FROM_ALL)
+
+set(QUORIN_FIXTURES_DIR "${CMAKE_BINARY_DIR}/fixtures")
+set(QUORIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
+
+# Host programs that make test inputs: trees and damaged attached data.
+add_executable(quorin_make_fixtures tests/fixtures/make_fixtures.cpp)
+target_link_libraries(quorin_make_fixtures PRIVATE quorin_packer_core)
+
+file(GLOB QUORIN_HOST_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/host/*_test.cpp")
+add_executable(quorin_host_tests ${QUORIN_HOST_TESTS})
+target_link_libraries(quorin_host_tests PRIVATE quorin_packer_core GTest::gtest_main)
+target_compile_definitions(quorin_host_tests PRIVATE
+  QUORIN_PACK="$<TARGET_FILE:quorin-pack>"
+  QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+add_dependencies(quorin_host_tests quorin-pack quorin_windows)
+add_test(NAME host COMMAND quorin_host_tests)
+
+# The launchers the Windows tests start, packed from fixture trees and
+# attached-data files by the packer itself.
+include("${CMAKE_SOURCE_DIR}/tests/fixtures/launchers.cmake")
+
+# Every Windows test program runs under Wine in a prefix of its own inside the
+# build tree, with one wineserver kept running for the whole run.
+set(QUORIN_WINE_ENV
+  "WINEPREFIX=${QUORIN_WINEPREFIX}"
+  "WINEDEBUG=-all"
+  "WINEDLLOVERRIDES=mscoree,mshtml="
+  "QUORIN_FIXTURES=${QUORIN_FIXTURES_DIR}")
+add_test(NAME wine_start COMMAND "${CMAKE_SOURCE_DIR}/scripts/wine-prefix" start "${QUORIN_WINEPREFIX}")
+add_test(NAME wine_stop COMMAND "${CMAKE_SOURCE_DIR}/scripts/wine-prefix" stop "${QUORIN_WINEPREFIX}")
+set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
+
+file(GLOB QUORIN_WINDOWS_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp")
+foreach(source ${QUORIN_WINDOWS_TESTS})
+  get_filename_component(name "${source}" NAME_WE)
+  add_test(NAME "wine_${name}" COMMAND wine "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
+  set_tests_properties("wine_${name}" PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
+endforeach()

@@ -1,0 +1,84 @@
+// A child program for the launcher's tests: reports what it was given (its
+// arguments, the launcher's variables, its current directory) on standard
+// output, one "key=value" line each, and ends as the environment asks:
+//   QUORIN_PROBE_EXIT      exit code (decimal, or hex with 0x)
+//   QUORIN_PROBE_STDERR    a text to write to standard error
+//   QUORIN_PROBE_SLEEP_MS  how long to sleep before ending
+//   QUORIN_PROBE_REPORT    a file to write the report to instead of stdout
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+std::string utf8(const wchar_t* text) {
+  const int n = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(n > 0 ? n - 1 : 0, '\0');
+  if (n > 1) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), n, nullptr, nullptr);
+  return out;
+}
+
+std::string hex_units(const wchar_t* text) {
+  std::string out;
+  char unit[8];
+  for (; *text != L'\0'; ++text) {
+    std::snprintf(unit, sizeof unit, "%s%04X", out.empty() ? "" : " ", static_cast<unsigned>(*text));
+    out += unit;
+  }
+  return out;
+}
+
+std::wstring env(const wchar_t* name, bool* present = nullptr) {
+  static wchar_t value[32768];
+  const DWORD n = GetEnvironmentVariableW(name, value, 32768);
+  if (present != nullptr) *present = n > 0 && n < 32768;
+  return n > 0 && n < 32768 ? std::wstring(value) : std::wstring();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::string report = "argc=" + std::to_string(argc) + "\n";
+  for (int i = 0; i < argc; ++i) {
+    report += "argv[" + std::to_string(i) + "]=" + utf8(argv[i]) + "\n";
+    report += "argv[" + std::to_string(i) + "].hex=" + hex_units(argv[i]) + "\n";
+  }
+  report += "cmdline=" + utf8(GetCommandLineW()) + "\n";
+  for (const wchar_t* name : {L"QUORIN_ONEFILE_PARENT", L"QUORIN_ONEFILE_DIRECTORY", L"QUORIN_ORIGINAL_ARGV0",
+                              L"QUORIN_ONEFILE_START", L"QUORIN_ONEFILE_TIME_US", L"QUORIN_ONEFILE_RANDOM"}) {
+    bool present = false;
+    const std::wstring value = env(name, &present);
+    report += utf8(name) + "=" + (present ? utf8(value.c_str()) : std::string("<unset>")) + "\n";
+  }
+  wchar_t directory[4096];
+  GetCurrentDirectoryW(4096, directory);
+  report += "cwd=" + utf8(directory) + "\n";
+  wchar_t module[4096];
+  GetModuleFileNameW(nullptr, module, 4096);
+  report += "module=" + utf8(module) + "\n";
+  report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+
+  const std::wstring report_file = env(L"QUORIN_PROBE_REPORT");
+  if (!report_file.empty()) {
+    HANDLE file = CreateFileW(report_file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, report.data(), static_cast<DWORD>(report.size()), &written, nullptr);
+    CloseHandle(file);
+  } else {
+    std::fwrite(report.data(), 1, report.size(), stdout);
+    std::fflush(stdout);
+  }
+  const std::wstring to_stderr = env(L"QUORIN_PROBE_STDERR");
+  if (!to_stderr.empty()) {
+    std::fprintf(stderr, "%s\n", utf8(to_stderr.c_str()).c_str());
+    std::fflush(stderr);
+  }
+  const std::wstring sleep_ms = env(L"QUORIN_PROBE_SLEEP_MS");
+  if (!sleep_ms.empty()) Sleep(static_cast<DWORD>(std::wcstoul(sleep_ms.c_str(), nullptr, 10)));
+  const std::wstring exit_code = env(L"QUORIN_PROBE_EXIT");
+  // ExitProcess keeps all 32 bits of the code (a return from wmain would too).
+  ExitProcess(exit_code.empty() ? 0 : static_cast<UINT>(std::wcstoul(exit_code.c_str(), nullptr, 0)));
+}

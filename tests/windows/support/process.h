@@ -1,0 +1,49 @@
+// Test support: starting a program and collecting what it wrote and its full
+// 32-bit exit code, from Windows code; and the paths of the test fixtures.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorin::testing {
+
+struct ProcessResult {
+  unsigned long exit_code = 0;
+  std::string out;  // standard output
+  std::string err;  // standard error
+};
+
+struct ProcessOptions {
+  std::vector<std::pair<std::wstring, std::wstring>> env;  // set (empty value: removed)
+  std::wstring current_directory;                          // empty: the test's own
+  unsigned long timeout_ms = 120000;
+};
+
+// Runs the command line (application name taken from it) with pipes for its
+// standard output and error; waits for it and returns its exit code.
+ProcessResult run_process(const std::wstring& command_line, const ProcessOptions& options = {});
+
+// A fixture path: QUORIN_FIXTURES (a Unix path under Wine's Z: drive) and the
+// relative name, as a Windows path.
+std::wstring fixture_path(const std::wstring& relative);
+
+// The built launcher for a fixture: fixtures\launchers\<name>.exe
+std::wstring launcher_path(const std::wstring& name);
+
+// Quotes a path for a command line when it holds blanks.
+std::wstring quoted(const std::wstring& path);
+
+std::wstring widen(const std::string& text);
+std::string narrow(const std::wstring& text);
+
+// File helpers for checking what a launcher left on disk.
+bool file_exists(const std::wstring& path);
+bool directory_exists(const std::wstring& path);
+std::string read_file(const std::wstring& path);
+void write_file(const std::wstring& path, const std::string& bytes);
+// Removes a directory tree; fine when it does not exist.
+void remove_tree(const std::wstring& path);
+// The user's local application-data folder (CSIDL_LOCAL_APPDATA).
+std::wstring local_app_data();
+
+}  // namespace quorin::testing

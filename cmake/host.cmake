@@ -29,6 +29,13 @@ set_target_properties(quorin-pack PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_B
 # The Windows side, configured with the cross toolchain into build/windows. Its
 # launcher library lands in build/lib, where the packer looks for it.
 set(QUORIN_WINDOWS_BINARY_DIR "${CMAKE_BINARY_DIR}/windows")
+# What the fixtures are made from, so that they are made again when it changes.
+file(GLOB QUORIN_PROGRAM_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/programs/*.cpp")
+set(QUORIN_PROGRAM_EXES "")
+foreach(source ${QUORIN_PROGRAM_SOURCES})
+  get_filename_component(name "${source}" NAME_WE)
+  list(APPEND QUORIN_PROGRAM_EXES "${QUORIN_WINDOWS_BINARY_DIR}/programs/${name}.exe")
+endforeach()
 ExternalProject_Add(quorin_windows
   SOURCE_DIR "${CMAKE_SOURCE_DIR}"
   BINARY_DIR "${QUORIN_WINDOWS_BINARY_DIR}"
@@ -39,6 +46,7 @@ ExternalProject_Add(quorin_windows
     -DQUORIN_LIB_DIR=${CMAKE_BINARY_DIR}/lib
     -DQUORIN_GOOGLETEST_DIR=${QUORIN_GOOGLETEST_DIR}
   BUILD_ALWAYS ON
+  BUILD_BYPRODUCTS "${CMAKE_BINARY_DIR}/lib/libquorin_launcher.a" ${QUORIN_PROGRAM_EXES}
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 

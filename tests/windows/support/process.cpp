@@ -11,6 +11,15 @@ namespace quorin::testing {
 
 namespace {
 
+std::string text_mode_lines(const std::string& raw) {
+  std::string out;
+  for (std::size_t i = 0; i < raw.size(); ++i) {
+    if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
+    out.push_back(raw[i]);
+  }
+  return out;
+}
+
 std::string drain(HANDLE pipe) {
   std::string text;
   char buffer[4096];
@@ -86,7 +95,7 @@ ProcessResult run_process(const std::wstring& command_line, const ProcessOptions
   }
   std::string err_text;
   std::thread err_reader([&] { err_text = drain(err_read); });
-  result.out = drain(out_read);
+  result.raw_out = drain(out_read);
   err_reader.join();
   if (WaitForSingleObject(process.hProcess, options.timeout_ms) != WAIT_OBJECT_0) {
     TerminateProcess(process.hProcess, 0xDEAD);
@@ -94,8 +103,11 @@ ProcessResult run_process(const std::wstring& command_line, const ProcessOptions
   }
   DWORD code = 0;
   GetExitCodeProcess(process.hProcess, &code);
+  result.pid = process.dwProcessId;
   result.exit_code = code;
-  result.err = err_text;
+  result.raw_err = err_text;
+  result.out = text_mode_lines(result.raw_out);
+  result.err = text_mode_lines(result.raw_err);
   CloseHandle(process.hProcess);
   CloseHandle(process.hThread);
   CloseHandle(out_read);
@@ -159,6 +171,28 @@ void remove_tree(const std::wstring& path) {
     FindClose(search);
   }
   RemoveDirectoryW(path.c_str());
+}
+
+std::wstring temp_dir() {
+  wchar_t folder[MAX_PATH + 1];
+  const DWORD n = GetTempPathW(MAX_PATH + 1, folder);
+  std::wstring path(folder, n);
+  while (!path.empty() && path.back() == L'\\') path.pop_back();
+  return path;
+}
+
+std::string report_value(const std::string& report, const std::string& key) {
+  const std::string needle = key + "=";
+  std::size_t at = 0;
+  while (at < report.size()) {
+    const std::size_t end = report.find('\n', at);
+    std::string line = report.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.compare(0, needle.size(), needle) == 0) return line.substr(needle.size());
+    if (end == std::string::npos) break;
+    at = end + 1;
+  }
+  return "<absent>";
 }
 
 std::wstring local_app_data() {

@@ -9,8 +9,13 @@ namespace quorin::testing {
 
 struct ProcessResult {
   unsigned long exit_code = 0;
-  std::string out;  // standard output
-  std::string err;  // standard error
+  unsigned long pid = 0;
+  // Standard output and error with the C runtime's text-mode line ends
+  // ("\r\n") read as one newline each, and as they came.
+  std::string out;
+  std::string err;
+  std::string raw_out;
+  std::string raw_err;
 };
 
 struct ProcessOptions {
@@ -29,6 +34,12 @@ std::wstring fixture_path(const std::wstring& relative);
 
 // The built launcher for a fixture: fixtures\launchers\<name>.exe
 std::wstring launcher_path(const std::wstring& name);
+
+// The system's temporary folder without its trailing backslash.
+std::wstring temp_dir();
+
+// The value of "key=" in a probe child's report, or "<absent>".
+std::string report_value(const std::string& report, const std::string& key);
 
 // Quotes a path for a command line when it holds blanks.
 std::wstring quoted(const std::wstring& path);

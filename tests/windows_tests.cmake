@@ -1,7 +1,8 @@
 # Windows tests (GoogleTest, run under Wine by the host side) and the small
 # Windows programs they start.
 file(GLOB QUORIN_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp")
-add_library(quorin_test_support STATIC tests/windows/support/process.cpp)
+file(GLOB QUORIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/support/*.cpp")
+add_library(quorin_test_support STATIC ${QUORIN_TEST_SUPPORT_SOURCES})
 target_link_libraries(quorin_test_support PUBLIC quorin_launcher GTest::gtest)
 target_include_directories(quorin_test_support PUBLIC "${CMAKE_SOURCE_DIR}")
 

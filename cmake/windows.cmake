@@ -43,3 +43,8 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory("${QUORIN_GOOGLETEST_DIR}" googletest EXCLUDE_FROM_ALL)
 
 include(tests/windows_tests.cmake)
+
+# The demo application the README packs.
+add_executable(quorin_demo demo/app/main.cpp)
+target_link_options(quorin_demo PRIVATE -municode)
+set_target_properties(quorin_demo PROPERTIES OUTPUT_NAME Demo RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/demo")

@@ -1,0 +1,167 @@
+// The resources of a packed launcher, read back as Windows reads them: the
+// version information, the icon group and the application manifest; and the
+// subsystem that keeps a console from opening.
+#ifndef UNICODE
+#define UNICODE  // RT_* as wide resource names
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "tests/windows/support/process.h"
+
+namespace {
+
+using namespace quorin::testing;
+
+std::wstring version_text(const std::wstring& exe, const wchar_t* name) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  std::string block(size, '\0');
+  if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return L"<no version info>";
+  void* value = nullptr;
+  UINT length = 0;
+  const std::wstring key = std::wstring(L"\\StringFileInfo\\000004B0\\") + name;
+  if (!VerQueryValueW(block.data(), key.c_str(), &value, &length)) return L"<missing>";
+  return static_cast<const wchar_t*>(value);
+}
+
+VS_FIXEDFILEINFO fixed_info(const std::wstring& exe) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  std::string block(size, '\0');
+  VS_FIXEDFILEINFO info = {};
+  void* value = nullptr;
+  UINT length = 0;
+  if (size != 0 && GetFileVersionInfoW(exe.c_str(), 0, size, block.data()) &&
+      VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof info) {
+    info = *static_cast<VS_FIXEDFILEINFO*>(value);
+  }
+  return info;
+}
+
+DWORD translation(const std::wstring& exe) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
+  std::string block(size, '\0');
+  void* value = nullptr;
+  UINT length = 0;
+  if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data()) ||
+      !VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || length != 4) {
+    return 0xFFFFFFFF;
+  }
+  return *static_cast<DWORD*>(value);
+}
+
+struct Resources {
+  HMODULE module = nullptr;
+  explicit Resources(const std::wstring& exe)
+      : module(LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
+  ~Resources() {
+    if (module != nullptr) FreeLibrary(module);
+  }
+  std::string bytes(LPCWSTR type, LPCWSTR name) const {
+    HRSRC found = FindResourceW(module, name, type);
+    if (found == nullptr) return "";
+    HGLOBAL loaded = LoadResource(module, found);
+    return std::string(static_cast<const char*>(LockResource(loaded)), SizeofResource(module, found));
+  }
+};
+
+BOOL CALLBACK count_manifest(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
+  ++*reinterpret_cast<int*>(count);
+  return TRUE;
+}
+
+TEST(Resources, DefaultVersionTexts) {
+  const std::wstring exe = launcher_path(L"resources_default");
+  EXPECT_EQ(version_text(exe, L"CompanyName"), L"Quadrel");
+  EXPECT_EQ(version_text(exe, L"ProductName"), L"Brindlex Pocket Variant");
+  EXPECT_EQ(version_text(exe, L"FileVersion"), L"3.1.95.0");
+  EXPECT_EQ(version_text(exe, L"ProductVersion"), L"3.1.95.0");
+  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"Brindlex_POCKET_VARIANT_ONEFILE.exe");
+  EXPECT_EQ(version_text(exe, L"FileDescription"), L"Brindlex_POCKET_VARIANT_ONEFILE.exe");
+  EXPECT_EQ(version_text(exe, L"InternalName"), L"Brindlex_POCKET_VARIANT_ONEFILE");
+  EXPECT_EQ(translation(exe), 0x04B00000u);  // language 0x0000, code page 0x04B0
+}
+
+TEST(Resources, DefaultFixedVersionInfo) {
+  const VS_FIXEDFILEINFO info = fixed_info(launcher_path(L"resources_default"));
+  EXPECT_EQ(info.dwSignature, 0xFEEF04BDu);
+  EXPECT_EQ(info.dwFileVersionMS, (3u << 16) | 1u);
+  EXPECT_EQ(info.dwFileVersionLS, 95u << 16);
+  EXPECT_EQ(info.dwProductVersionMS, (3u << 16) | 1u);
+  EXPECT_EQ(info.dwProductVersionLS, 95u << 16);
+  EXPECT_EQ(info.dwFileFlags, 0u);
+  EXPECT_EQ(info.dwFileOS, 4u);
+  EXPECT_EQ(info.dwFileType, 1u);
+}
+
+TEST(Resources, UsersOwnTextsAndVersion) {
+  const std::wstring exe = launcher_path(L"resources_custom");
+  EXPECT_EQ(version_text(exe, L"CompanyName"), L"Acme \u00dcml\u00e4ut");
+  EXPECT_EQ(version_text(exe, L"ProductName"), L"R\u00e9sum\u00e9 Tool");
+  EXPECT_EQ(version_text(exe, L"FileVersion"), L"12.0.65535.0");
+  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"resume.exe");
+  EXPECT_EQ(version_text(exe, L"InternalName"), L"resume");
+  EXPECT_EQ(version_text(exe, L"FileDescription"), L"R\u00e9sum\u00e9 editor");
+  const VS_FIXEDFILEINFO info = fixed_info(exe);
+  EXPECT_EQ(info.dwFileVersionMS, 12u << 16);
+  EXPECT_EQ(info.dwFileVersionLS, 65535u << 16);
+}
+
+TEST(Resources, IconGroupOfTenTrueColourImages) {
+  const Resources resources(launcher_path(L"resources_default"));
+  ASSERT_NE(resources.module, nullptr);
+  const std::string group = resources.bytes(RT_GROUP_ICON, MAKEINTRESOURCEW(1));
+  ASSERT_GE(group.size(), 6u);
+  const auto count = static_cast<unsigned char>(group[4]) | static_cast<unsigned char>(group[5]) << 8;
+  ASSERT_EQ(count, 10);
+  ASSERT_EQ(group.size(), 6u + 14u * count);
+  const unsigned sizes[] = {16, 20, 24, 32, 40, 48, 64, 96, 128, 256};
+  for (int i = 0; i < count; ++i) {
+    const char* entry = group.data() + 6 + 14 * i;
+    const unsigned width = static_cast<unsigned char>(entry[0]) == 0 ? 256 : static_cast<unsigned char>(entry[0]);
+    const unsigned bits = static_cast<unsigned char>(entry[6]) | static_cast<unsigned char>(entry[7]) << 8;
+    const unsigned id = static_cast<unsigned char>(entry[12]) | static_cast<unsigned char>(entry[13]) << 8;
+    EXPECT_EQ(width, sizes[i]);
+    EXPECT_EQ(bits, 32u);
+    // Each image loads as an icon of its size.
+    const std::string image = resources.bytes(RT_ICON, MAKEINTRESOURCEW(id));
+    HICON icon = CreateIconFromResourceEx(reinterpret_cast<PBYTE>(const_cast<char*>(image.data())),
+                                          static_cast<DWORD>(image.size()), TRUE, 0x00030000, 0, 0, 0);
+    EXPECT_NE(icon, nullptr) << "image " << id;
+    if (icon != nullptr) DestroyIcon(icon);
+  }
+}
+
+TEST(Resources, OneManifestAsInvokerLongPathAware) {
+  const Resources resources(launcher_path(L"resources_default"));
+  ASSERT_NE(resources.module, nullptr);
+  int manifests = 0;
+  EnumResourceNamesW(resources.module, RT_MANIFEST, count_manifest, reinterpret_cast<LONG_PTR>(&manifests));
+  EXPECT_EQ(manifests, 1);
+  const std::string manifest = resources.bytes(RT_MANIFEST, MAKEINTRESOURCEW(1));
+  for (const char* part : {"name=\"Mini\"", "version=\"1.0.0.0\"", "<ws2:longPathAware>true</ws2:longPathAware>",
+                           "level=\"asInvoker\"", "uiAccess=\"false\"", "Microsoft.Windows.Common-Controls",
+                           "version=\"6.0.0.0\"", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
+                           "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+                           "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
+    EXPECT_NE(manifest.find(part), std::string::npos) << part;
+  }
+}
+
+TEST(Resources, GuiSubsystemSoNoConsoleOpens) {
+  const std::string exe = read_file(launcher_path(L"resources_default"));
+  ASSERT_GT(exe.size(), 0x200u);
+  const auto pe = *reinterpret_cast<const DWORD*>(exe.data() + 0x3C);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS64*>(exe.data() + pe);
+  EXPECT_EQ(headers->Signature, IMAGE_NT_SIGNATURE);
+  EXPECT_EQ(headers->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
+  EXPECT_EQ(headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
+  EXPECT_EQ(headers->FileHeader.TimeDateStamp, 0u);  // no link time: the same inputs give the same bytes
+}
+
+}  // namespace

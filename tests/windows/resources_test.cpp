@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 #include "tests/windows/support/process.h"
@@ -16,43 +17,44 @@ namespace {
 
 using namespace quorin::testing;
 
-std::wstring version_text(const std::wstring& exe, const wchar_t* name) {
+// The file's version information block, empty when it has none.
+std::string version_block(const std::wstring& exe) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
   std::string block(size, '\0');
-  if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return L"<no version info>";
+  if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data())) return "";
+  return block;
+}
+
+// The value at key, or an empty text when there is none.
+std::string version_value(const std::wstring& exe, const std::wstring& key) {
+  std::string block = version_block(exe);
   void* value = nullptr;
   UINT length = 0;
-  const std::wstring key = std::wstring(L"\\StringFileInfo\\000004B0\\") + name;
-  if (!VerQueryValueW(block.data(), key.c_str(), &value, &length)) return L"<missing>";
-  return static_cast<const wchar_t*>(value);
+  if (block.empty() || !VerQueryValueW(block.data(), key.c_str(), &value, &length)) return "";
+  // Text values count UTF-16 units, the others bytes.
+  const bool text = key.rfind(L"\\StringFileInfo", 0) == 0;
+  return std::string(static_cast<const char*>(value), text ? 2 * length : length);
+}
+
+std::wstring version_text(const std::wstring& exe, const wchar_t* name) {
+  const std::string bytes = version_value(exe, std::wstring(L"\\StringFileInfo\\000004B0\\") + name);
+  if (bytes.empty()) return L"<missing>";
+  return std::wstring(reinterpret_cast<const wchar_t*>(bytes.data()));
 }
 
 VS_FIXEDFILEINFO fixed_info(const std::wstring& exe) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-  std::string block(size, '\0');
   VS_FIXEDFILEINFO info = {};
-  void* value = nullptr;
-  UINT length = 0;
-  if (size != 0 && GetFileVersionInfoW(exe.c_str(), 0, size, block.data()) &&
-      VerQueryValueW(block.data(), L"\\", &value, &length) && length == sizeof info) {
-    info = *static_cast<VS_FIXEDFILEINFO*>(value);
-  }
+  const std::string bytes = version_value(exe, L"\\");
+  if (bytes.size() == sizeof info) std::memcpy(&info, bytes.data(), sizeof info);
   return info;
 }
 
 DWORD translation(const std::wstring& exe) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
-  std::string block(size, '\0');
-  void* value = nullptr;
-  UINT length = 0;
-  if (size == 0 || !GetFileVersionInfoW(exe.c_str(), 0, size, block.data()) ||
-      !VerQueryValueW(block.data(), L"\\VarFileInfo\\Translation", &value, &length) || length != 4) {
-    return 0xFFFFFFFF;
-  }
-  return *static_cast<DWORD*>(value);
+  const std::string bytes = version_value(exe, L"\\VarFileInfo\\Translation");
+  DWORD value = 0xFFFFFFFF;
+  if (bytes.size() == sizeof value) std::memcpy(&value, bytes.data(), sizeof value);
+  return value;
 }
 
 struct Resources {

@@ -30,11 +30,18 @@ void join_command_line(wchar_t* dest, std::size_t cap, const wchar_t* const* arg
 
 const wchar_t* build_child_command_line() {
   int count = 0;
-  // The array lives until the process ends; it is not released.
+  // The array lives until the process ends; it is not released. Without an
+  // array there is no argument 0 to replace: a hard stop, as for any other
+  // condition that cannot happen.
   wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
   if (args == nullptr || count < 1) errors::hard_stop();
-  if (g_module_path[0] == L'\0' && GetModuleFileNameW(nullptr, g_module_path, launcher::kPathCap) == 0) {
-    errors::hard_stop();
+  // Asked once: later builds find the buffer filled and reuse it.
+  if (g_module_path[0] == L'\0') {
+    if (GetModuleFileNameW(nullptr, g_module_path, launcher::kPathCap) == 0) errors::hard_stop();
+    // A path that does not fit is cut and terminated by the system, and used as
+    // it comes; Windows XP left such a path without its terminator, so make sure
+    // one lies within the buffer before the path is read (hard stop otherwise).
+    launcher::bounded_length(g_module_path, launcher::kPathCap);
   }
   args[0] = g_module_path;
   join_command_line(g_command_line, kCommandLineCap, args, count);

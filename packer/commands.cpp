@@ -127,82 +127,92 @@ Result compress_options(const ParsedArgs& parsed, CompressOptions& options) {
   return number_option(parsed, "--threads", 1, 256, options.threads);
 }
 
-Result require(const ParsedArgs& parsed, const char* name) {
-  if (parsed.values.count(name) == 0) return fail(std::string("missing ") + name);
+// A user's icon: a readable .ico file whose images the launcher's icon group
+// can carry. The directory of an .ico gives each image's size; a PNG image
+// carries its own as well, and Windows draws a PNG whose two sizes disagree
+// wrongly or not at all, so they must agree.
+Result read_launcher_icon(const fs::path& path, std::vector<IconImage>& images) {
+  std::error_code ec;
+  const fs::file_status status = fs::status(path, ec);
+  if (ec || !fs::exists(status)) return fail("icon '" + path.string() + "': no such file");
+  if (!fs::is_regular_file(status)) return fail("icon '" + path.string() + "': not a file");
+  if (Result r = read_icon_file(path, images); !r) return r;
+  static const std::string kPng("\x89PNG\r\n\x1a\n", 8);
+  for (std::size_t i = 0; i < images.size(); ++i) {
+    const IconImage& image = images[i];
+    const std::string which = "icon '" + path.string() + "': image " + std::to_string(i + 1);
+    if (image.data.compare(0, kPng.size(), kPng) != 0) continue;
+    // The IHDR chunk comes first: length, "IHDR", width and height big-endian.
+    if (image.data.size() < 24 || image.data.compare(12, 4, "IHDR") != 0) return fail(which + ": a damaged PNG");
+    auto big_endian = [&image](std::size_t at) {
+      std::uint32_t value = 0;
+      for (int k = 0; k < 4; ++k) value = (value << 8) | static_cast<unsigned char>(image.data[at + k]);
+      return value;
+    };
+    const std::uint32_t width = big_endian(16), height = big_endian(20);
+    if (width != image.width || height != image.height) {
+      return fail(which + ": its PNG is " + std::to_string(width) + "x" + std::to_string(height) +
+                  " but the directory says " + std::to_string(image.width) + "x" + std::to_string(image.height) +
+                  " (icons hold images of 1 to 256 pixels a side)");
+    }
+  }
   return ok();
 }
 
-// Progress on a terminal: bytes, rate and time left, on one line rewritten in place.
-ProgressFn progress_display(const ParsedArgs& parsed) {
-  if (parsed.values.count("--quiet") != 0 || !isatty(STDERR_FILENO)) return nullptr;
-  const auto start = std::chrono::steady_clock::now();
-  auto last = start - std::chrono::seconds(1);
-  return [start, last](std::uint64_t done, std::uint64_t total) mutable {
-    const auto now = std::chrono::steady_clock::now();
-    if (done < total && now - last < std::chrono::milliseconds(200)) return;
-    last = now;
-    const double seconds = std::chrono::duration<double>(now - start).count();
-    const double mib = 1024.0 * 1024.0;
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double left = rate > 0 ? static_cast<double>(total - done) / rate : 0;
-    std::fprintf(stderr, "\rpacking: %.1f of %.1f MiB, %.1f MiB/s, %ds left   ", done / mib, total / mib,
-                 rate / mib, static_cast<int>(left + 0.5));
-    if (done >= total) std::fputc('\n', stderr);
-    std::fflush(stderr);
-  };
-}
-
-Result pack_folder(const ParsedArgs& parsed, const fs::path& attached_output, ArchiveStats& stats) {
-  if (Result r = require(parsed, "--input"); !r) return r;
-  if (Result r = require(parsed, "--child"); !r) return r;
-  CompressOptions options;
-  if (Result r = compress_options(parsed, options); !r) return r;
+// The packing work of archive and build. The compression options were read
+// (and refused as a usage error) by the caller.
+Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, const fs::path& attached_output,
+                   ArchiveStats& stats) {
   std::vector<InputFile> files;
   if (Result r = collect_input(parsed.values.at("--input"), parsed.values.at("--child"), files); !r) return r;
-  return write_attached_data(files, options, attached_output, stats, progress_display(parsed));
+  return write_attached_data(files, options, attached_output, stats, progress_display(parsed, "packing"));
 }
 
-int run_archive(const ParsedArgs& parsed) {
-  if (Result r = require(parsed, "--output"); !r) return report(r.error);
+int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
+  CompressOptions options;
+  if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
   Scratch scratch;
   scratch.partial = partial_path_for(output);
   ArchiveStats stats;
-  if (Result r = pack_folder(parsed, scratch.partial, stats); !r) return report(r.error);
+  if (Result r = pack_folder(parsed, options, scratch.partial, stats); !r) return report(r.error);
   if (Result r = finish_output(scratch, output); !r) return report(r.error);
   return 0;
 }
 
-int run_build(const ParsedArgs& parsed, const std::string& invocation) {
-  if (Result r = require(parsed, "--output"); !r) return report(r.error);
-  const bool from_folder = parsed.values.count("--input") != 0 || parsed.values.count("--child") != 0;
-  const bool from_attached = parsed.values.count("--attached") != 0;
-  if (from_folder == from_attached) return report("give either --input DIR --child NAME, or --attached FILE");
-  if (from_attached) {
-    for (const char* option : {"--level", "--threads"}) {
-      if (parsed.values.count(option) != 0) return report(std::string(option) + " has no use with --attached");
-    }
-  }
-
-  LinkInputs inputs;
-  inputs.command = "quorin-pack build";
-  VersionTexts texts;
-  if (Result r = read_constants(parsed, inputs.constants, texts.version_parts); !r) return report(r.error);
+// The texts and numbers of build's command line; what is wrong with them is a
+// usage error, found before any work is done.
+Result read_build_options(const ParsedArgs& parsed, LinkInputs& inputs, VersionTexts& texts,
+                          CompressOptions& options) {
+  if (Result r = compress_options(parsed, options); !r) return r;
+  if (Result r = read_constants(parsed, inputs.constants, texts.version_parts); !r) return r;
   texts.company = inputs.constants.company;
   texts.product = inputs.constants.product;
   texts.version = inputs.constants.version;
   if (Result r = text_option(parsed, "--original-filename", kDefaultOriginalFilename, texts.original_filename); !r) {
-    return report(r.error);
+    return r;
   }
-  if (Result r = text_option(parsed, "--internal-name", kDefaultInternalName, texts.internal_name); !r) {
-    return report(r.error);
-  }
+  if (Result r = text_option(parsed, "--internal-name", kDefaultInternalName, texts.internal_name); !r) return r;
   if (Result r = text_option(parsed, "--file-description", kDefaultOriginalFilename, texts.file_description); !r) {
-    return report(r.error);
+    return r;
   }
+  for (const std::u16string* text : {&texts.original_filename, &texts.internal_name, &texts.file_description}) {
+    if (text->find(u'\0') != std::u16string::npos) return fail("a text option holds a NUL character");
+  }
+  return ok();
+}
+
+int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
+  const bool from_attached = parsed.values.count("--attached") != 0;
+  LinkInputs inputs;
+  inputs.command = "quorin-pack build";
+  VersionTexts texts;
+  CompressOptions options;
+  if (Result r = read_build_options(parsed, inputs, texts, options); !r) return usage_error(command, r.error);
+
   std::vector<IconImage> icons;
   if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {
-    if (Result r = read_icon_file(icon->second, icons); !r) return report(r.error);
+    if (Result r = read_launcher_icon(icon->second, icons); !r) return report(r.error);
   } else {
     icons = draw_default_icon();
   }
@@ -220,7 +230,7 @@ int run_build(const ParsedArgs& parsed, const std::string& invocation) {
   } else {
     inputs.attached_data = scratch.work / "attached-data";
     ArchiveStats stats;
-    if (Result r = pack_folder(parsed, inputs.attached_data, stats); !r) return report(r.error);
+    if (Result r = pack_folder(parsed, options, inputs.attached_data, stats); !r) return report(r.error);
   }
   scratch.partial = partial_path_for(output);
   if (Result r = link_launcher(inputs, scratch.work, scratch.partial); !r) return report(r.error);
@@ -228,11 +238,10 @@ int run_build(const ParsedArgs& parsed, const std::string& invocation) {
   return 0;
 }
 
-int run_generate(const ParsedArgs& parsed, const std::string& invocation) {
-  if (Result r = require(parsed, "--output"); !r) return report(r.error);
+int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std::string& invocation) {
   BakedConstants constants;
   unsigned version_parts[3];
-  if (Result r = read_constants(parsed, constants, version_parts); !r) return report(r.error);
+  if (Result r = read_constants(parsed, constants, version_parts); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out << constants_source(constants, invocation);
@@ -243,11 +252,36 @@ int run_generate(const ParsedArgs& parsed, const std::string& invocation) {
 
 }  // namespace
 
+ProgressFn progress_display(const ParsedArgs& parsed, const char* label) {
+  if (parsed.values.count("--quiet") != 0 || !isatty(STDERR_FILENO)) return nullptr;
+  const auto start = std::chrono::steady_clock::now();
+  // Short work shows nothing: the first line comes after half a second.
+  auto last = start + std::chrono::milliseconds(300);
+  bool shown = false;
+  return [label, start, last, shown](std::uint64_t done, std::uint64_t total) mutable {
+    const auto now = std::chrono::steady_clock::now();
+    if (done < total && now - last < std::chrono::milliseconds(200)) return;
+    if (done >= total && !shown) return;
+    last = now;
+    shown = true;
+    const double seconds = std::chrono::duration<double>(now - start).count();
+    const double mib = 1024.0 * 1024.0;
+    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+    const double left = rate > 0 && total > done ? static_cast<double>(total - done) / rate : 0;
+    const int percent = total > 0 ? static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(total)) : 100;
+    // "\r" and the clearing of the line's rest ("\033[K") rewrite it in place.
+    std::fprintf(stderr, "\r%s: %.1f of %.1f MiB (%d%%), %.1f MiB/s, %ds left\033[K", label, done / mib,
+                 total / mib, percent, rate / mib, static_cast<int>(left + 0.5));
+    if (done >= total) std::fputc('\n', stderr);
+    std::fflush(stderr);
+  };
+}
+
 int run_command(const CommandSpec& command, const ParsedArgs& parsed, const std::string& invocation) {
   const std::string name = command.name;
-  if (name == "build") return run_build(parsed, invocation);
-  if (name == "archive") return run_archive(parsed);
-  if (name == "generate") return run_generate(parsed, invocation);
+  if (name == "build") return run_build(command, parsed);
+  if (name == "archive") return run_archive(command, parsed);
+  if (name == "generate") return run_generate(command, parsed, invocation);
   if (name == "list") return run_list(parsed);
   if (name == "verify") return run_verify(parsed);
   if (name == "extract") return run_extract(parsed);

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "packer/archive_writer.h"
 #include "packer/options.h"
 
 namespace quorin::packer {
@@ -11,6 +12,11 @@ namespace quorin::packer {
 inline constexpr const char* kPackerVersion = "0.1.0";
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+
+// A progress display on stderr when it is a terminal and --quiet is not given,
+// else nullptr: "LABEL: done of total MiB (percent), rate, time left", one
+// line rewritten in place, ended when done reaches total.
+ProgressFn progress_display(const ParsedArgs& parsed, const char* label);
 
 // Runs the command; returns the process exit code. invocation is the whole
 // command line, for the header of generated files.

@@ -33,16 +33,13 @@ int main(int argc, char** argv) {
   }
   const CommandSpec* command = find_command(args[0]);
   if (command == nullptr) {
-    std::fprintf(stderr, "quorin-pack: unknown command '%s'\nTry 'quorin-pack --help'.\n", args[0].c_str());
+    const char* what = args[0].size() > 1 && args[0][0] == '-' ? "option" : "command";
+    std::fprintf(stderr, "quorin-pack: unknown %s '%s'\nTry 'quorin-pack --help'.\n", what, args[0].c_str());
     return kExitUsage;
   }
   ParsedArgs parsed;
   const std::vector<std::string> rest(args.begin() + 1, args.end());
-  if (const auto error = parse_args(*command, rest, parsed)) {
-    std::fprintf(stderr, "quorin-pack %s: %s\nTry 'quorin-pack %s --help'.\n", command->name, error->c_str(),
-                 command->name);
-    return kExitUsage;
-  }
+  if (const auto error = parse_args(*command, rest, parsed)) return usage_error(*command, *error);
   if (parsed.help) {
     std::fputs(command_help(*command).c_str(), stdout);
     return 0;

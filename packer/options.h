@@ -1,4 +1,5 @@
-// The packer's command line: commands, options and their help. Pure code.
+// The packer's command line: commands, options and their help, and the usage
+// rules every command shares. Pure code.
 #pragma once
 
 #include <map>
@@ -11,19 +12,8 @@ namespace quorin::packer {
 struct OptionSpec {
   const char* name;        // "--input"
   const char* value_name;  // "DIR", or nullptr for a flag
-  const char* help;
+  const char* help;        // ends with "(default: ...)" or "(required)"
 };
-
-struct CommandSpec {
-  const char* name;
-  const char* usage;       // after "quorin-pack "
-  const char* summary;
-  std::vector<OptionSpec> options;
-  int positional_count;    // operands besides options (list/verify/extract FILE)
-};
-
-const std::vector<CommandSpec>& commands();
-const CommandSpec* find_command(const std::string& name);
 
 struct ParsedArgs {
   std::map<std::string, std::string> values;  // option name -> value ("" for flags)
@@ -31,12 +21,33 @@ struct ParsedArgs {
   bool help = false;
 };
 
-// Parses args (after the command name); on a usage error returns the one-line
-// message and leaves parsed partly filled.
+struct CommandSpec {
+  const char* name;
+  const char* usage;       // after "quorin-pack "
+  const char* summary;
+  std::vector<OptionSpec> options;
+  const char* operand;     // "FILE" for list/verify/extract, nullptr for none
+  std::vector<const char*> required;
+  // Rules between options that a list of required ones cannot say; the
+  // one-line message for the first one broken, or nullopt.
+  std::optional<std::string> (*check)(const ParsedArgs& parsed) = nullptr;
+};
+
+const std::vector<CommandSpec>& commands();
+const CommandSpec* find_command(const std::string& name);
+
+// Parses args (after the command name): options as "--name VALUE" or
+// "--name=VALUE", "--" ends the options, "-h" is "--help". On a usage error
+// returns the one-line message and leaves parsed partly filled; with --help
+// it stops at once and checks nothing more.
 std::optional<std::string> parse_args(const CommandSpec& command, const std::vector<std::string>& args,
                                       ParsedArgs& parsed);
 
 std::string command_help(const CommandSpec& command);
 std::string general_help();
+
+// Prints "quorin-pack COMMAND: MESSAGE" and the pointer to the command's help
+// on stderr; returns the usage exit code, 2.
+int usage_error(const CommandSpec& command, const std::string& message);
 
 }  // namespace quorin::packer

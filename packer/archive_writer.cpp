@@ -25,6 +25,8 @@ namespace quorin::packer {
 namespace {
 
 constexpr std::size_t kFeedSize = 1 << 20;
+constexpr int kJobSize = 32 << 20;
+constexpr int kOverlapLog = 3;
 
 struct FileCloser {
   void operator()(std::FILE* f) const { std::fclose(f); }
@@ -144,6 +146,14 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
       {ZSTD_c_checksumFlag, 0},
       {ZSTD_c_dictIDFlag, 0},
       {ZSTD_c_nbWorkers, threads},
+      // zstd's own job size is four windows (512 MiB for a 2^27 window), so an
+      // archive below that would be one job on one core whatever the workers.
+      // Jobs of 32 MiB keep every core busy; each job starts from the last
+      // 2 MiB of the one before it (overlap log 3: window / 64), which keeps
+      // nearly all of the ratio. Fixed values: the output stays the same for
+      // any number of workers.
+      {ZSTD_c_jobSize, kJobSize},
+      {ZSTD_c_overlapLog, kOverlapLog},
   };
   for (const auto& [parameter, value] : parameters) {
     const std::size_t r = ZSTD_CCtx_setParameter(context.get(), parameter, value);

@@ -21,6 +21,7 @@ add_library(quorin_launcher STATIC
   launcher/state.cpp
   launcher/main.cpp
   template/random_text.cpp
+  template/time_text.cpp
   template/expand.cpp
   payload/reader.cpp
   payload/unpack.cpp

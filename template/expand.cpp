@@ -14,6 +14,7 @@
 #include "launcher/env.h"
 #include "launcher/wide_text.h"
 #include "template/random_text.h"
+#include "template/time_text.h"
 
 namespace quorin::expansion {
 
@@ -51,22 +52,30 @@ constexpr PlaceholderName kPlaceholders[] = {
 };
 
 constexpr std::size_t kNameCap = launcher::kNameCap;
-constexpr std::size_t kTimeTextCap = 21;
 
-// Removes trailing backslashes from the whole output, never looking before its start.
+// Removes every trailing backslash from the whole output (not only from the
+// value just appended), stopping at the output's start.
 void trim_trailing_backslashes(wchar_t* output) {
   std::size_t len = std::wcslen(output);
   while (len > 0 && output[len - 1] == L'\\') output[--len] = L'\0';
 }
 
-// A folder the system writes itself at the output position, bounded by the
-// remaining room. Reports that the text did not fit (or that the call failed)
-// as false rather than building a path from a cut text.
+// The room after the output's text, for the system calls that write there
+// themselves; a DWORD, so an (unused) capacity beyond 4 Gi units is held to it.
+DWORD remaining_room(std::size_t capacity, std::size_t len) {
+  const std::size_t room = capacity - len;
+  return room > MAXDWORD ? MAXDWORD : static_cast<DWORD>(room);
+}
+
+// The system writes these two values itself at the output position, bounded
+// by the remaining room. A text that did not fit, or a failed call, is
+// reported as false rather than building a path from a cut text.
 bool append_module_path(wchar_t* output, std::size_t capacity) {
   const std::size_t len = std::wcslen(output);
-  const DWORD room = static_cast<DWORD>(capacity - len);
+  const DWORD room = remaining_room(capacity, len);
+  // A path cut to fit comes back with the full room as its length (and, on
+  // Windows XP, without a terminator).
   const DWORD result = GetModuleFileNameW(nullptr, output + len, room);
-  // A path cut to fit comes back with the full room as its length.
   if (result == 0 || result >= room) {
     output[len] = L'\0';
     return false;
@@ -76,9 +85,10 @@ bool append_module_path(wchar_t* output, std::size_t capacity) {
 
 bool append_temp_path(wchar_t* output, std::size_t capacity) {
   const std::size_t len = std::wcslen(output);
-  const DWORD room = static_cast<DWORD>(capacity - len);
+  const DWORD room = remaining_room(capacity, len);
   // GetTempPathW answers a text that does not fit with the size it needs,
-  // terminator included, so any result of room or more did not fit.
+  // terminator included, and a text that fits with its length without the
+  // terminator; so any result of room or more did not fit.
   const DWORD result = GetTempPathW(room, output + len);
   if (result == 0 || result >= room) {
     output[len] = L'\0';
@@ -91,8 +101,12 @@ bool append_temp_path(wchar_t* output, std::size_t capacity) {
 void append_pid(wchar_t* output, std::size_t capacity) {
   const wchar_t* inherited = launcher::env_get("QUORIN_ONEFILE_PARENT");
   if (inherited != nullptr) {
+    // Never empty here: env_get reads an empty variable as no value. The digit
+    // class of the default locale also holds U+00B2, U+00B3, U+00B9 and the
+    // digits of other scripts; those pass.
+    const std::wctype_t digit = std::wctype("digit");
     for (const wchar_t* unit = inherited; *unit != L'\0'; ++unit) {
-      if (!std::iswctype(*unit, std::wctype("digit"))) errors::hard_stop();
+      if (!std::iswctype(*unit, digit)) errors::hard_stop();
     }
     append_text(output, capacity, inherited);
     return;
@@ -104,7 +118,8 @@ void append_pid(wchar_t* output, std::size_t capacity) {
   append_text(output, capacity, wide);
 }
 
-// The remembered value of a run-dependent placeholder, or nullptr.
+// Appends the remembered value of a run-dependent placeholder, whoever set it,
+// unchanged; false when the variable holds none.
 bool append_remembered(wchar_t* output, std::size_t capacity, const char* variable) {
   const wchar_t* remembered = launcher::env_get(variable);
   if (remembered == nullptr) return false;
@@ -129,25 +144,25 @@ void append_random(wchar_t* output, std::size_t capacity) {
   append_and_remember(output, capacity, "QUORIN_ONEFILE_RANDOM", text);
 }
 
-std::int64_t system_time() {
+// 100-ns intervals since 1 January 1601 UTC. TIME and TIME_US each read the
+// clock for themselves.
+std::uint64_t system_time() {
   FILETIME now;
   GetSystemTimeAsFileTime(&now);
-  return static_cast<std::int64_t>(static_cast<std::uint64_t>(now.dwHighDateTime) << 32 |
-                                   now.dwLowDateTime);
+  return static_cast<std::uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime;
 }
 
 void append_time_us(wchar_t* output, std::size_t capacity) {
   if (append_remembered(output, capacity, "QUORIN_ONEFILE_TIME_US")) return;
-  const long microseconds = static_cast<long>((system_time() / 10) % 1000000);
-  wchar_t text[kTimeTextCap];
-  std::swprintf(text, kTimeTextCap, L"%06ld", microseconds);
+  wchar_t text[kTimeUsTextCap];
+  format_time_us(system_time(), text);
   append_and_remember(output, capacity, "QUORIN_ONEFILE_TIME_US", text);
 }
 
 void append_time(wchar_t* output, std::size_t capacity) {
   if (append_remembered(output, capacity, "QUORIN_ONEFILE_START")) return;
   wchar_t text[kTimeTextCap];
-  std::swprintf(text, kTimeTextCap, L"%lld", static_cast<long long>(system_time()));
+  format_time(static_cast<std::int64_t>(system_time()), text);
   append_and_remember(output, capacity, "QUORIN_ONEFILE_START", text);
 }
 
@@ -159,6 +174,8 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
       return append_module_path(output, capacity);
     case Placeholder::kProgramBase:
     case Placeholder::kProgramDir: {
+      // "{PROGRAM}" expanded one level deep at the output position, then cut:
+      // the cuts look at the appended value alone.
       const std::size_t len = std::wcslen(output);
       wchar_t* value = output + len;
       if (!expand_spec(value, L"{PROGRAM}", capacity - len)) return false;
@@ -166,6 +183,7 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
         launcher::cut_at_last_backslash(value);
       } else {
         const std::size_t value_len = std::wcslen(value);
+        // The directory part stays: the value is the whole path without ".exe".
         if (value_len >= 4 && _wcsicmp(value + value_len - 4, L".exe") == 0) value[value_len - 4] = L'\0';
       }
       return true;
@@ -205,6 +223,8 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
   return false;
 }
 
+// Whole-name match in the table's order; _wcsicmp in the runtime's default
+// locale ignores the case of the ASCII letters only.
 bool expand_name(wchar_t* output, std::size_t capacity, const wchar_t* name) {
   for (const PlaceholderName& entry : kPlaceholders) {
     if (_wcsicmp(name, entry.name) == 0) return append_placeholder(output, capacity, entry.placeholder);
@@ -218,7 +238,12 @@ bool expand_spec(wchar_t* output, const wchar_t* spec, std::size_t capacity) {
   if (capacity == 0) return false;
   output[0] = L'\0';
   wchar_t name[kNameCap];
-  std::size_t name_len = 0;
+  name[0] = L'\0';
+  std::size_t name_len = 0;  // at most kNameCap - 1
+  // A name of more than kNameCap - 1 units: its further units are not kept,
+  // and it fails when it is looked up, as no placeholder is that long. A name
+  // restarted or left open at the end is dropped whatever its length.
+  bool name_too_long = false;
   bool inside_name = false;
   std::size_t len = 0;  // of the output's text
   for (; *spec != L'\0'; ++spec) {
@@ -228,12 +253,16 @@ bool expand_spec(wchar_t* output, const wchar_t* spec, std::size_t capacity) {
       inside_name = true;
       name_len = 0;
       name[0] = L'\0';
+      name_too_long = false;
     } else if (inside_name && unit == L'}') {
       inside_name = false;
-      if (!expand_name(output, capacity, name)) return false;
+      if (name_too_long || !expand_name(output, capacity, name)) return false;
       len = std::wcslen(output);
     } else if (inside_name) {
-      if (name_len + 1 >= kNameCap) return false;
+      if (name_len + 1 >= kNameCap) {
+        name_too_long = true;
+        continue;
+      }
       name[name_len++] = unit;
       name[name_len] = L'\0';
     } else {

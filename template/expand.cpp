@@ -135,6 +135,8 @@ void append_and_remember(wchar_t* output, std::size_t capacity, const char* vari
 
 void append_random(wchar_t* output, std::size_t capacity) {
   if (append_remembered(output, capacity, "QUORIN_ONEFILE_RANDOM")) return;
+  // The counter's result is not examined; the address of q on the stack and
+  // the process id are mixed in with it.
   LARGE_INTEGER q;
   QueryPerformanceCounter(&q);
   const std::uint32_t seed = random_seed(static_cast<std::uint64_t>(q.QuadPart), GetCurrentProcessId(),

@@ -10,6 +10,7 @@ add_compile_options(-Wall -Wextra)
 
 add_library(quorin_packer_core STATIC
   packer/archive_writer.cpp
+  packer/attached_reader.cpp
   packer/commands.cpp
   packer/generated_source.cpp
   packer/icon.cpp

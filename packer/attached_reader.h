@@ -1,0 +1,103 @@
+// Reading attached data on the build machine the way the launcher reads it on
+// the user's: finding it in a launcher exe or taking a whole attached-data
+// file, the frame header, and the walk over the archive's entries through a
+// decoder with the launcher's settings. Maps the file it reads; pure otherwise.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "packer/archive_writer.h"
+#include "packer/result.h"
+
+namespace quorin::packer {
+
+// A file mapped read-only for as long as this lives.
+struct MappedFile {
+  const unsigned char* data = nullptr;
+  std::uint64_t size = 0;
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile();
+};
+
+Result map_whole_file(const std::filesystem::path& path, MappedFile& file);
+
+// Where the attached data lies in a file.
+struct AttachedLocation {
+  std::uint64_t offset = 0;  // of its signature
+  std::uint64_t length = 0;  // L, signature to trailing length inclusive
+  bool in_launcher = false;  // found inside a launcher exe, not a whole attached-data file
+};
+
+// A file that starts with "QZY" is attached data from its first byte to its
+// last. Otherwise it must be a launcher exe (a PE file) holding the data in
+// its .rdata section; see the .cpp for how it is found.
+Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
+
+// The header of a Zstandard frame (RFC 8878, 3.1.1.1), read by hand so that
+// nothing but the stable zstd interface is needed.
+struct FrameHeader {
+  std::uint64_t window_size = 0;
+  unsigned window_log = 0;          // when window_size is a power of two, else 0
+  bool content_size_flag = false;
+  std::uint64_t content_size = 0;   // when the flag is set
+  bool checksum_flag = false;
+  std::uint32_t dictionary_id = 0;  // 0: none
+};
+
+// Reads the frame header at data (the byte after the signature).
+Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header);
+
+// One payload entry as the walk met it.
+struct EntryRecord {
+  std::u16string name;
+  std::uint64_t size = 0;
+  std::uint32_t stored_checksum = 0;
+  std::uint32_t data_checksum = 0;   // CRC-32 of the data, 0 stored as 1; set when complete
+  bool complete = false;             // all its data was read
+};
+
+// What a command does with the entries: begin is called after an entry's
+// header, data with each piece of its data (at most 32 KiB), end after its
+// last byte. A hook's failure stops the walk.
+struct EntryHooks {
+  std::function<Result(const EntryRecord& entry)> begin;
+  std::function<Result(const EntryRecord& entry, const unsigned char* data, std::size_t size)> data;
+  std::function<Result(const EntryRecord& entry)> end;
+};
+
+enum class WalkEnd {
+  end_marker,     // the archive ended as it should
+  frame_ended,    // the frame's content ended first: no end marker
+  decode_failed,  // the decoder refused the frame (the launcher's decode message)
+  hook_failed,    // a hook said stop
+};
+
+struct WalkResult {
+  std::vector<EntryRecord> entries;
+  WalkEnd end = WalkEnd::end_marker;
+  std::string why;                          // for every end but end_marker
+  std::uint64_t archive_bytes = 0;          // read up to where the walk ended
+  // After the end marker, the rest of the frame is decoded as well:
+  bool frame_complete = false;              // the decoder reached the frame's end
+  std::uint64_t frame_bytes = 0;            // the frame's length, when complete
+  std::uint64_t content_after_end_marker = 0;
+  std::string frame_error;                  // the decoder's refusal after the end marker
+};
+
+// Decodes the frame after the signature (the launcher hands the decoder
+// everything from byte 3 to the end, L - 3 bytes) with a decoder of default
+// settings, so its window limit is 2^27 bytes as in the launcher, and walks
+// the entries. progress gets the compressed bytes taken so far.
+WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, const EntryHooks& hooks,
+                        const ProgressFn& progress);
+
+// The name for a message: UTF-8, with control characters as \xNN.
+std::string printable_name(const std::u16string& name);
+
+}  // namespace quorin::packer

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <zlib.h>
+// For ZSTD_getFrameProgression: how much input the workers have compressed.
+#define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
 #include <algorithm>
@@ -90,6 +92,8 @@ struct Sink {
   std::FILE* out;
   std::string buffer;
   std::uint64_t frame_bytes = 0;
+  const ProgressFn* progress = nullptr;
+  std::uint64_t total = 0;  // the archive's length
 };
 
 Result feed(Sink& sink, const void* data, std::size_t size, ZSTD_EndDirective mode) {
@@ -102,6 +106,13 @@ Result feed(Sink& sink, const void* data, std::size_t size, ZSTD_EndDirective mo
       return fail(std::string("writing the attached data failed: ") + std::strerror(errno));
     }
     sink.frame_bytes += out.pos;
+    // The workers compress behind the input they were handed (a job is
+    // 32 MiB), so progress counts what they have compressed, not what they
+    // were given; the last call, with the total, is the caller's.
+    if (*sink.progress) {
+      const std::uint64_t consumed = ZSTD_getFrameProgression(sink.context).consumed;
+      (*sink.progress)(std::min(consumed, sink.total - 1), sink.total);
+    }
     const bool done = mode == ZSTD_e_end ? remaining == 0 : in.pos == in.size;
     if (done) return ok();
   }
@@ -163,8 +174,7 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
   if (std::fwrite(payload::kSignature, 1, payload::kSignatureSize, out.get()) != payload::kSignatureSize) {
     return fail("'" + output.string() + "': " + std::strerror(errno));
   }
-  Sink sink{context.get(), out.get(), std::string(ZSTD_CStreamOutSize(), '\0')};
-  std::uint64_t done = 0;
+  Sink sink{context.get(), out.get(), std::string(ZSTD_CStreamOutSize(), '\0'), 0, &progress, stats.archive_bytes};
   for (const InputFile& file : files) {
     Mapping mapping;
     if (Result r = map_file(file, mapping); !r) return r;
@@ -174,12 +184,9 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     put_le(header, file.size, 8);
     put_le(header, checksum_of(mapping.data, file.size), 4);
     if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
-    done += header.size();
     for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedSize, file.size - offset));
       if (Result r = feed(sink, mapping.data + offset, piece, ZSTD_e_continue); !r) return r;
-      done += piece;
-      if (progress) progress(done, stats.archive_bytes);
     }
   }
   const char end_marker[2] = {0, 0};

@@ -156,6 +156,38 @@ TEST(ChildCommandLine, SecondBuildGivesTheSameTextWithoutAskingForTheModulePathA
       ::testing::ExitedWithCode(10), "");
 }
 
+// GetModuleFileNameW as Windows XP answered a path that did not fit: the
+// buffer filled to its end, no terminator, the capacity returned.
+DWORD WINAPI module_path_without_terminator(HMODULE, LPWSTR path, DWORD cap) {
+  for (DWORD i = 0; i < cap; ++i) path[i] = L'a';
+  return cap;
+}
+
+DWORD WINAPI module_path_query_fails(HMODULE, LPWSTR, DWORD) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return 0;
+}
+
+TEST(ChildCommandLine, ModulePathQueryFailureIsAHardStop) {
+  EXPECT_EXIT(
+      {
+        replace_import("GetModuleFileNameW", reinterpret_cast<void*>(&module_path_query_fails));
+        build_from(L"a.exe x");
+      },
+      ::testing::ExitedWithCode(errors::kHardStopExitCode), "");
+}
+
+// The path is checked for its terminator before it is read, never read past
+// the end of its buffer.
+TEST(ChildCommandLine, ModulePathWithoutTerminatorIsAHardStop) {
+  EXPECT_EXIT(
+      {
+        replace_import("GetModuleFileNameW", reinterpret_cast<void*>(&module_path_without_terminator));
+        build_from(L"a.exe x");
+      },
+      ::testing::ExitedWithCode(errors::kHardStopExitCode), "");
+}
+
 // Caller line whose rebuilt text has exactly `length` characters: argument 0
 // is the module path, then one argument of blanks, letters and trailing
 // backslashes, so that quotes and doubled backslashes count too.

@@ -159,6 +159,18 @@ Result read_launcher_icon(const fs::path& path, std::vector<IconImage>& images) 
   return ok();
 }
 
+// The output's folder must exist and the output must not be a folder: found
+// before any work is done, not by the linker at its end.
+Result check_output(const fs::path& output) {
+  std::error_code ec;
+  const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) {
+    return fail("--output '" + output.string() + "': there is no folder '" + folder.string() + "'");
+  }
+  if (fs::is_directory(output, ec)) return fail("--output '" + output.string() + "': a folder");
+  return ok();
+}
+
 // The packing work of archive and build. The compression options were read
 // (and refused as a usage error) by the caller.
 Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, const fs::path& attached_output,
@@ -172,6 +184,7 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   CompressOptions options;
   if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
+  if (Result r = check_output(output); !r) return report(r.error);
   Scratch scratch;
   scratch.partial = partial_path_for(output);
   ArchiveStats stats;
@@ -209,6 +222,8 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   VersionTexts texts;
   CompressOptions options;
   if (Result r = read_build_options(parsed, inputs, texts, options); !r) return usage_error(command, r.error);
+  const fs::path output = parsed.values.at("--output");
+  if (Result r = check_output(output); !r) return report(r.error);
 
   std::vector<IconImage> icons;
   if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {
@@ -218,7 +233,6 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   }
   inputs.resources = resource_file(texts, icons);
 
-  const fs::path output = parsed.values.at("--output");
   Scratch scratch;
   if (Result r = make_work_dir(scratch); !r) return report(r.error);
   if (from_attached) {
@@ -243,6 +257,7 @@ int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std
   unsigned version_parts[3];
   if (Result r = read_constants(parsed, constants, version_parts); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
+  if (Result r = check_output(output); !r) return report(r.error);
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out << constants_source(constants, invocation);
   out.close();
@@ -255,7 +270,7 @@ int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std
 ProgressFn progress_display(const ParsedArgs& parsed, const char* label) {
   if (parsed.values.count("--quiet") != 0 || !isatty(STDERR_FILENO)) return nullptr;
   const auto start = std::chrono::steady_clock::now();
-  // Short work shows nothing: the first line comes after half a second.
+  // Short work shows nothing: the first line comes after 0.3 s.
   auto last = start + std::chrono::milliseconds(300);
   bool shown = false;
   return [label, start, last, shown](std::uint64_t done, std::uint64_t total) mutable {

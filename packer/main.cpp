@@ -20,11 +20,13 @@ using namespace quorin::packer;
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) {
-    std::fputs(general_help().c_str(), stderr);
+    std::fputs("quorin-pack: missing command\nTry 'quorin-pack --help'.\n", stderr);
     return kExitUsage;
   }
   if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-    std::fputs(general_help().c_str(), stdout);
+    // "help COMMAND" is "COMMAND --help".
+    const CommandSpec* about = args.size() > 1 ? find_command(args[1]) : nullptr;
+    std::fputs(about != nullptr ? command_help(*about).c_str() : general_help().c_str(), stdout);
     return 0;
   }
   if (args[0] == "--version") {

@@ -12,9 +12,10 @@ namespace {
 const OptionSpec kLevel{"--level", "N", "zstd compression level, 1 to 22 (default: 9)"};
 const OptionSpec kThreads{"--threads", "N", "compression threads, 1 to 256 (default: one per core)"};
 const OptionSpec kQuiet{"--quiet", nullptr, "no progress display (default: progress on a terminal only)"};
-const OptionSpec kInput{"--input", "DIR", "the application folder to pack"};
+const OptionSpec kInput{"--input", "DIR", "the application folder to pack (required)"};
 const OptionSpec kChild{"--child", "NAME",
-                        "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first"};
+                        "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first "
+                        "(required)"};
 const OptionSpec kHelp{"--help", nullptr, "show this help and exit"};
 const OptionSpec kSpec{"--spec", "TEXT",
                        "target directory spec (default: {CACHE_DIR}\\Brindlex\\PocketVariant\\{VERSION}\\20260923_175815)"};
@@ -31,7 +32,7 @@ constexpr std::size_t kLineWidth = 79;
 // blanks at least before the text) stands on a line of its own.
 std::string with_hanging_indent(std::string left, std::size_t column, const std::string& text) {
   std::string out;
-  if (left.size() + 2 > column) {
+  if (!left.empty() && left.size() + 2 > column) {
     out = left + "\n";
     left.clear();
   }
@@ -62,7 +63,10 @@ bool given(const ParsedArgs& parsed, const char* name) { return parsed.values.co
 std::optional<std::string> check_build(const ParsedArgs& parsed) {
   const bool from_attached = given(parsed, "--attached");
   if (from_attached) {
-    for (const char* option : {"--input", "--child", "--level", "--threads"}) {
+    if (given(parsed, "--input") || given(parsed, "--child")) {
+      return std::string("give either --input DIR --child NAME, or --attached FILE, not both");
+    }
+    for (const char* option : {"--level", "--threads"}) {
       if (given(parsed, option)) return std::string(option) + " has no use with --attached";
     }
     return std::nullopt;
@@ -81,11 +85,15 @@ std::optional<std::string> check_build(const ParsedArgs& parsed) {
 const std::vector<CommandSpec>& commands() {
   static const std::vector<CommandSpec> kCommands = {
       {"build",
-       "build (--input DIR --child NAME | --attached FILE) --output OUT.exe [OPTIONS]",
+       "build --input DIR --child NAME --output OUT.exe [OPTIONS]\n"
+       "  or:  quorin-pack build --attached FILE --output OUT.exe [OPTIONS]",
        "Pack an application folder (or ready attached data) into a launcher exe.",
-       {{"--input", "DIR", "the application folder to pack (this and --child, or --attached, are required)"},
-        kChild,
-        {"--attached", "FILE", "use this attached-data file verbatim instead of packing a folder"},
+       {{"--input", "DIR", "the application folder to pack (required unless --attached)"},
+        {"--child", "NAME",
+         "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first (required with "
+         "--input)"},
+        {"--attached", "FILE",
+         "use this attached-data file verbatim instead of packing a folder (required unless --input)"},
         {"--output", "OUT.exe", "the launcher to write, replaced only when the build succeeds (required)"},
         kSpec, kCompany, kProduct, kVersion,
         {"--original-filename", "TEXT", "OriginalFilename text (default: Brindlex_POCKET_VARIANT_ONEFILE.exe)"},
@@ -124,7 +132,7 @@ const std::vector<CommandSpec>& commands() {
        "FILE",
        {"--output"}},
       {"generate",
-       "generate --output FILE [--spec TEXT] [--company TEXT] [--product TEXT] [--version X.Y.Z]",
+       "generate --output FILE [OPTIONS]",
        "Write the baked-constants source a launcher is built with.",
        {{"--output", "FILE", "the C++ source to write (required)"}, kSpec, kCompany, kProduct, kVersion, kHelp},
        nullptr,
@@ -193,7 +201,8 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
 }
 
 std::string command_help(const CommandSpec& command) {
-  std::string out = "Usage: quorin-pack " + std::string(command.usage) + "\n" + command.summary + "\n\nOptions:\n";
+  std::string out = "Usage: quorin-pack " + std::string(command.usage) + "\n" +
+                    with_hanging_indent("", 0, command.summary) + "\nOptions:\n";
   for (const OptionSpec& option : command.options) {
     std::string left = "  " + std::string(option.name);
     if (option.value_name != nullptr) left += " " + std::string(option.value_name);

@@ -80,10 +80,19 @@ std::uint32_t crc_of(const unsigned char* data, std::uint64_t size) {
   return stored_checksum(static_cast<std::uint32_t>(crc));
 }
 
+// Appends a heap copy of path when the cache has room. A copy that cannot be
+// made is not remembered: the directory was still made or found, and a null
+// entry would break every later comparison.
+void remember_directory(const wchar_t* path) {
+  if (g_directory_cache_count >= kDirectoryCacheCap) return;
+  wchar_t* copy = _wcsdup(path);
+  if (copy != nullptr) g_directory_cache[g_directory_cache_count++] = copy;
+}
+
 void seed_directory_cache() {
   static wchar_t home[kPathCap];
   if (!expansion::expand_spec(home, L"{HOME}", kPathCap)) errors::fail_spec(L"{HOME}");
-  g_directory_cache[g_directory_cache_count++] = _wcsdup(home);
+  remember_directory(home);
 }
 
 // Cuts dir at its last backslash, never at index 0; false when it holds none.
@@ -103,7 +112,9 @@ std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
-  // A file of another length is not current, whatever its CRC: no checksum taken.
+  // A file of another length is not current, whatever its CRC: no checksum
+  // taken. GetFileSizeEx gives all 64 bits, so a file of 4 GiB or more is never
+  // taken for its length modulo 2^32 (GetFileSize without its high part would).
   LARGE_INTEGER size;
   if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expected_size) {
     CloseHandle(file);
@@ -142,9 +153,8 @@ bool ensure_directory(const wchar_t* path) {
   // A bare drive such as "D:" is neither tested nor cached.
   if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\0') return true;
   if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
-  if (g_directory_cache_count < kDirectoryCacheCap) {
-    g_directory_cache[g_directory_cache_count++] = _wcsdup(path);
-  }
+  // A full cache (1024 entries) still creates and tests, it just forgets.
+  remember_directory(path);
   return true;
 }
 
@@ -180,6 +190,10 @@ bool ensure_parent_directories(const wchar_t* file_path) {
 }
 
 int directory_cache_count() { return g_directory_cache_count; }
+
+const wchar_t* directory_cache_entry(int index) {
+  return index >= 0 && index < g_directory_cache_count ? g_directory_cache[index] : nullptr;
+}
 
 void unpack_payload() {
   using launcher::g_child_program_path;

@@ -22,7 +22,9 @@ bool ensure_directory(const wchar_t* path);
 // where a directory cannot be created.
 bool ensure_parent_directories(const wchar_t* file_path);
 
-// For tests: how many directories the cache holds.
+// For tests: how many directories the cache holds, and the one at index (in
+// the order they were remembered; null outside 0 .. count - 1).
 int directory_cache_count();
+const wchar_t* directory_cache_entry(int index);
 
 }  // namespace quorin::payload

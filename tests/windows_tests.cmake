@@ -9,7 +9,7 @@ target_include_directories(quorin_test_support PUBLIC "${CMAKE_SOURCE_DIR}")
 foreach(source ${QUORIN_WINDOWS_TEST_SOURCES})
   get_filename_component(name "${source}" NAME_WE)
   add_executable(${name} "${source}")
-  target_link_libraries(${name} PRIVATE quorin_test_support quorin_default_constants GTest::gtest_main)
+  target_link_libraries(${name} PRIVATE quorin_test_support quorin_launcher quorin_default_constants GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/tests")
 endforeach()
 

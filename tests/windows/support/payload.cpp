@@ -1,0 +1,200 @@
+// Test support for the payload tests: hand-written archives and frames,
+// CRC-32 forging, tree snapshots. Talks to the system (files, times, handles).
+#include "tests/windows/support/payload.h"
+
+#include <windows.h>
+
+#include <io.h>
+#include <zlib.h>
+
+#include <cstdio>
+
+namespace quorin::testing {
+
+namespace {
+
+void put_le(std::string& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+std::uint32_t crc_continued(std::uint32_t crc, const void* data, std::size_t size) {
+  return static_cast<std::uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
+}
+
+void walk(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, TreeItem>& items) {
+  WIN32_FIND_DATAW found;
+  const std::wstring folder = relative.empty() ? root : root + L"\\" + relative;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+    TreeItem item;
+    item.written = static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |
+                   found.ftLastWriteTime.dwLowDateTime;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      items[child + L"\\"] = item;
+      walk(root, child, items);
+    } else {
+      item.size = static_cast<std::uint64_t>(found.nFileSizeHigh) << 32 | found.nFileSizeLow;
+      items[child] = item;
+    }
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+void set_write_time(const std::wstring& path, bool folder, std::uint64_t filetime) {
+  HANDLE handle = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, folder ? FILE_FLAG_BACKUP_SEMANTICS : 0, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return;
+  FILETIME time = {static_cast<DWORD>(filetime), static_cast<DWORD>(filetime >> 32)};
+  SetFileTime(handle, nullptr, nullptr, &time);
+  CloseHandle(handle);
+}
+
+}  // namespace
+
+std::string archive_bytes(const std::vector<ArchiveEntry>& entries, bool end_marker) {
+  std::string out;
+  for (const ArchiveEntry& entry : entries) {
+    for (char16_t unit : entry.name) put_le(out, unit, 2);
+    put_le(out, 0, 2);
+    put_le(out, entry.data.size(), 8);
+    put_le(out, entry.stored_checksum.value_or(checksum_of(entry.data)), 4);
+    out += entry.data;
+  }
+  if (end_marker) put_le(out, 0, 2);
+  return out;
+}
+
+std::uint32_t checksum_of(const std::string& data) {
+  const std::uint32_t crc = crc_continued(0, data.data(), data.size());
+  return crc == 0 ? 1 : crc;
+}
+
+std::vector<Block> raw_blocks(const std::string& content, std::size_t block_size) {
+  std::vector<Block> blocks;
+  for (std::size_t at = 0; at < content.size(); at += block_size) {
+    blocks.push_back({false, content.substr(at, block_size), 0});
+  }
+  if (blocks.empty()) blocks.push_back({false, "", 0});
+  return blocks;
+}
+
+std::string frame_of(const std::vector<Block>& blocks, unsigned char window, const std::optional<std::string>& checksum) {
+  std::string out = "\x28\xB5\x2F\xFD";
+  // Frame header descriptor: no content size, not single segment, checksum
+  // flag as asked, no dictionary id.
+  out.push_back(static_cast<char>(checksum ? 0x04 : 0x00));
+  out.push_back(static_cast<char>(window));
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const Block& block = blocks[i];
+    const std::uint32_t last = i + 1 == blocks.size() ? 1 : 0;
+    const std::uint32_t size = static_cast<std::uint32_t>(block.rle ? block.size : block.bytes.size());
+    put_le(out, last | (block.rle ? 1u : 0u) << 1 | size << 3, 3);
+    out += block.bytes;
+  }
+  if (checksum) out += *checksum;
+  return out;
+}
+
+std::string attached_of(const std::string& frame, bool trailing_fields) {
+  std::string data = "QZY" + frame;
+  if (trailing_fields) {
+    data += std::string(5, '\0');
+    put_le(data, data.size(), 8);
+  }
+  return data;
+}
+
+std::string pattern(std::size_t size, std::uint32_t seed) {
+  std::string out(size, '\0');
+  std::uint32_t state = seed * 2654435761u + 1;
+  for (char& c : out) {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    c = static_cast<char>(state);
+  }
+  return out;
+}
+
+std::string forge_crc_suffix(const std::string& data, std::uint32_t target) {
+  // With the data fixed, the CRC of data + four bytes x is affine in x over
+  // GF(2): crc(x) = M x + crc(0). Solve M x = target + crc(0) by elimination
+  // on the 32 columns M e_i, keeping which bits of x make up each row.
+  const std::uint32_t base = crc_continued(0, data.data(), data.size());
+  auto crc_with = [&](std::uint32_t x) {
+    const unsigned char bytes[4] = {static_cast<unsigned char>(x), static_cast<unsigned char>(x >> 8),
+                                    static_cast<unsigned char>(x >> 16), static_cast<unsigned char>(x >> 24)};
+    return crc_continued(base, bytes, 4);
+  };
+  const std::uint32_t zero = crc_with(0);
+  std::uint32_t value[32];
+  std::uint32_t made_of[32];
+  for (int i = 0; i < 32; ++i) {
+    value[i] = crc_with(1u << i) ^ zero;
+    made_of[i] = 1u << i;
+  }
+  int rows = 0;
+  int pivot_bit[32];
+  for (int bit = 31; bit >= 0 && rows < 32; --bit) {
+    int found = -1;
+    for (int r = rows; r < 32; ++r) {
+      if (value[r] >> bit & 1) {
+        found = r;
+        break;
+      }
+    }
+    if (found < 0) continue;
+    std::swap(value[found], value[rows]);
+    std::swap(made_of[found], made_of[rows]);
+    for (int r = 0; r < 32; ++r) {
+      if (r != rows && (value[r] >> bit & 1)) {
+        value[r] ^= value[rows];
+        made_of[r] ^= made_of[rows];
+      }
+    }
+    pivot_bit[rows++] = bit;
+  }
+  std::uint32_t want = target ^ zero;
+  std::uint32_t x = 0;
+  for (int r = 0; r < rows; ++r) {
+    if (want >> pivot_bit[r] & 1) {
+      want ^= value[r];
+      x ^= made_of[r];
+    }
+  }
+  std::string suffix;
+  put_le(suffix, x, 4);
+  return suffix;
+}
+
+void stdout_to_stderr() {
+  std::fflush(stdout);
+  _dup2(_fileno(stderr), _fileno(stdout));
+}
+
+std::map<std::wstring, TreeItem> snapshot_tree(const std::wstring& root) {
+  std::map<std::wstring, TreeItem> items;
+  walk(root, L"", items);
+  return items;
+}
+
+void set_write_times(const std::wstring& root, std::uint64_t filetime) {
+  for (const auto& [relative, item] : snapshot_tree(root)) {
+    const bool folder = relative.back() == L'\\';
+    set_write_time(root + L"\\" + (folder ? relative.substr(0, relative.size() - 1) : relative), folder, filetime);
+  }
+  set_write_time(root, true, filetime);
+}
+
+void make_folders(const std::wstring& path) {
+  for (std::size_t at = path.find(L'\\', 3); at != std::wstring::npos; at = path.find(L'\\', at + 1)) {
+    CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
+  }
+  CreateDirectoryW(path.c_str(), nullptr);
+}
+
+}  // namespace quorin::testing

@@ -9,6 +9,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
@@ -208,7 +209,26 @@ std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& p
   }
 
   if (decodable) {
-    const WalkResult walk = walk_archive(attached, length, {}, progress);
+    // The first two bytes of the first entry: a Windows program starts with "MZ".
+    std::string child_start;
+    std::size_t entries_begun = 0;
+    EntryHooks hooks;
+    hooks.begin = [&entries_begun](const EntryRecord&) {
+      ++entries_begun;
+      return ok();
+    };
+    hooks.data = [&](const EntryRecord&, const unsigned char* data, std::size_t size) {
+      if (entries_begun == 1 && child_start.size() < 2) {
+        child_start.append(reinterpret_cast<const char*>(data), std::min<std::size_t>(size, 2 - child_start.size()));
+      }
+      return ok();
+    };
+    const WalkResult walk = walk_archive(attached, length, hooks, progress);
+    if (!walk.entries.empty() && walk.entries[0].complete && child_start != "MZ") {
+      problems.push_back("entry 1 ('" + printable_name(walk.entries[0].name) +
+                         "'): the launcher starts the first entry, but it is not a Windows program (no \"MZ\" "
+                         "at its start)");
+    }
     std::map<std::u16string, std::size_t> exact;
     std::map<std::u16string, std::size_t> folded;
     for (std::size_t i = 0; i < walk.entries.size(); ++i) {

@@ -205,6 +205,33 @@ TEST(PackerFailure, ExitsOneWithOneLine) {
   }
 }
 
+// An .ico of a 32-pixel bitmap and a 256-pixel PNG whose sizes agree with its
+// directory is taken.
+TEST(PackerIcon, AcceptsAUsableIcon) {
+  Scratch scratch("icon");
+  write_file(scratch / "in" / "app.exe", "MZ");
+  std::string bitmap;
+  for (std::uint32_t value : {40u, 32u, 64u}) put_le(bitmap, value, 4);
+  put_le(bitmap, 1, 2);
+  put_le(bitmap, 32, 2);
+  bitmap += std::string(24, '\0');
+  bitmap += std::string(32 * 32 * 4, '\x7f') + std::string(32 * 4, '\0');
+  const std::string png("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR\0\0\x01\x00\0\0\x01\x00\x08\x06\0\0\0\0\0\0\0", 33);
+  std::string ico("\0\0\1\0\2\0", 6);
+  const std::size_t first = 6 + 2 * 16;
+  ico += std::string("\x20\x20\0\0\1\0\x20\0", 8);
+  put_le(ico, bitmap.size(), 4);
+  put_le(ico, first, 4);
+  ico += std::string("\0\0\0\0\1\0\x20\0", 8);
+  put_le(ico, png.size(), 4);
+  put_le(ico, first + bitmap.size(), 4);
+  write_file(scratch / "good.ico", ico + bitmap + png);
+  const ProgramRun run = run_pack({"build", "--input", (scratch / "in").string(), "--child", "app.exe", "--icon",
+                                   (scratch / "good.ico").string(), "--output", (scratch / "out.exe").string()});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(scratch / "out.exe"));
+}
+
 // Runs the packer on a terminal (a pseudo-terminal) and returns what it showed.
 std::string run_on_terminal(const std::vector<std::string>& args, int& code) {
   std::vector<std::string> all = {QUORIN_PACK};

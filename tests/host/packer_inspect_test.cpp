@@ -179,6 +179,11 @@ std::vector<Damage> damages() {
   cases.push_back({"cut_in_a_header", attached_data(archive_bytes(good_entries(), false) + std::string("ab\0", 3)),
                    {"archive: the frame's content ends inside the name of entry 4, without the end marker"},
                    true});
+  for (const std::string& child : {std::string("plain text"), std::string(""), std::string("M")}) {
+    cases.push_back({"child_not_a_program_" + std::to_string(child.size()),
+                     attached_data(archive_bytes({{u"notes.txt", child, {}}, {u"app.exe", kApp, {}}})),
+                     {"entry 1 ('notes.txt'): the launcher starts the first entry, but it is not a Windows program"}});
+  }
   cases.push_back({"end_marker_alone", attached_data(archive_bytes({})), {"archive: it holds no entries"}});
   cases.push_back({"content_after_end_marker", attached_data(archive_bytes(good_entries()) + "junk"),
                    {"archive: 4 bytes follow the end marker inside the frame"}});
@@ -368,7 +373,7 @@ TEST(PackerInspectLauncher, FindsTheAttachedDataWhateverItsLength) {
   Scratch scratch("launcher_lengths");
   std::map<std::size_t, std::string> by_residue;
   for (std::size_t extra = 0; by_residue.size() < 8 && extra < 200; ++extra) {
-    const std::string attached = attached_data(archive_bytes({{u"app.exe", noise(3000 + extra, 4), {}}}));
+    const std::string attached = attached_data(archive_bytes({{u"app.exe", "MZ" + noise(3000 + extra, 4), {}}}));
     by_residue.emplace(attached.size() % 8, attached);
   }
   ASSERT_EQ(by_residue.size(), 8u);

@@ -25,11 +25,22 @@ namespace quorin::packer_test {
 
 namespace fs = std::filesystem;
 
-// A fresh folder /tmp/quorin-packer-tests.<pid>/<name>, removed with it.
+// /tmp/quorin-packer-tests.<pid>: every scratch folder of one test run,
+// removed when the run ends.
+inline fs::path test_root() { return fs::path("/tmp") / ("quorin-packer-tests." + std::to_string(getpid())); }
+
+inline struct TestRootRemover {
+  ~TestRootRemover() {
+    std::error_code ec;
+    fs::remove_all(test_root(), ec);
+  }
+} test_root_remover;
+
+// A fresh folder test_root()/<name>, removed with it.
 struct Scratch {
   fs::path path;
   explicit Scratch(const std::string& name) {
-    path = fs::path("/tmp") / ("quorin-packer-tests." + std::to_string(getpid())) / name;
+    path = test_root() / name;
     fs::remove_all(path);
     fs::create_directories(path);
   }
@@ -61,7 +72,7 @@ struct ProgramRun {
 // entries ("NAME=value") are added to the environment.
 inline ProgramRun run_program(const std::vector<std::string>& args, const std::vector<std::string>& extra_env = {}) {
   static int counter = 0;
-  const fs::path base = fs::path("/tmp") / ("quorin-packer-tests." + std::to_string(getpid())) / "runs";
+  const fs::path base = test_root() / "runs";
   fs::create_directories(base);
   const std::string stem = (base / std::to_string(++counter)).string();
   const std::string out_path = stem + ".out", err_path = stem + ".err";

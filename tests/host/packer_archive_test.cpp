@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/packer_test_util.h"
+#include "tests/host/packer_support.h"
 
 namespace {
 
-using namespace quorin::host_testing;
+using namespace quorin::packer_test;
 
 struct ReadEntry {
   std::u16string name;
@@ -130,17 +130,16 @@ std::string pattern(std::size_t size, unsigned seed) {
 }
 
 TEST(PackerArchive, EntriesChildFirstThenEveryFileInNameOrder) {
-  ScratchDir scratch("archive-entries");
+  Scratch scratch("archive-entries");
   const fs::path in = scratch.path / "app";
   write_file(in / "zz-child.exe", "MZ child program");
   write_file(in / "b.txt", "bee");
   write_file(in / "A" / "nested" / "deep.bin", pattern(200000, 3));
   write_file(in / "empty.dat", "");
   write_file(in / "\xc3\xa9t\xc3\xa9" / "\xe6\x97\xa5.txt", "non-ASCII names");
-  const RunResult run = run_pack({"archive", "--input", in.string(), "--child", "zz-child.exe", "--output",
-                                  (scratch.path / "out.bin").string()},
-                                 scratch.path);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "zz-child.exe", "--output",
+                                  (scratch.path / "out.bin").string()});
+  ASSERT_EQ(run.code, 0) << run.err;
   EXPECT_EQ(run.out, "");
 
   const Attached attached = read_attached(read_file(scratch.path / "out.bin"));
@@ -165,13 +164,12 @@ TEST(PackerArchive, EntriesChildFirstThenEveryFileInNameOrder) {
 }
 
 TEST(PackerArchive, FrameHasNoContentSizeNoChecksumAndTheSmallestWindow) {
-  ScratchDir scratch("archive-frame");
+  Scratch scratch("archive-frame");
   const fs::path in = scratch.path / "app";
   write_file(in / "app.exe", pattern(5000, 1));
-  const RunResult run = run_pack({"archive", "--input", in.string(), "--child", "app.exe", "--output",
-                                  (scratch.path / "out.bin").string()},
-                                 scratch.path);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "app.exe", "--output",
+                                  (scratch.path / "out.bin").string()});
+  ASSERT_EQ(run.code, 0) << run.err;
   const Attached attached = read_attached(read_file(scratch.path / "out.bin"));
   EXPECT_FALSE(attached.header.has_content_size);
   EXPECT_FALSE(attached.header.has_checksum);
@@ -182,17 +180,16 @@ TEST(PackerArchive, FrameHasNoContentSizeNoChecksumAndTheSmallestWindow) {
 }
 
 TEST(PackerArchive, WindowNeverExceeds128MiB) {
-  ScratchDir scratch("archive-window");
+  Scratch scratch("archive-window");
   const fs::path in = scratch.path / "app";
   write_file(in / "app.exe", "MZ");
   // A sparse file of zeros: large, yet quick to read and to compress.
   fs::create_directories(in);
   { std::ofstream(in / "zeros.bin"); }
   fs::resize_file(in / "zeros.bin", (std::uint64_t{1} << 27) + 4096);
-  const RunResult run = run_pack({"archive", "--input", in.string(), "--child", "app.exe", "--level", "1",
-                                  "--output", (scratch.path / "out.bin").string()},
-                                 scratch.path);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "app.exe", "--level", "1",
+                                  "--output", (scratch.path / "out.bin").string()});
+  ASSERT_EQ(run.code, 0) << run.err;
   const std::string bytes = read_file(scratch.path / "out.bin");
   const FrameHeader header = parse_frame_header(bytes.substr(3, 32));
   EXPECT_EQ(header.window, std::uint64_t{1} << 27);
@@ -200,15 +197,14 @@ TEST(PackerArchive, WindowNeverExceeds128MiB) {
 }
 
 TEST(PackerArchive, ChildAlreadyFirstInNameOrderIsNotRepeated) {
-  ScratchDir scratch("archive-child");
+  Scratch scratch("archive-child");
   const fs::path in = scratch.path / "app";
   write_file(in / "a.exe", "child");
   write_file(in / "b.dat", "data");
   write_file(in / "sub" / "a.exe", "another a.exe, in a folder");
-  const RunResult run = run_pack({"archive", "--input", in.string(), "--child", "a.exe", "--output",
-                                  (scratch.path / "out.bin").string()},
-                                 scratch.path);
-  ASSERT_EQ(run.exit_code, 0) << run.err;
+  const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "a.exe", "--output",
+                                  (scratch.path / "out.bin").string()});
+  ASSERT_EQ(run.code, 0) << run.err;
   const Attached attached = read_attached(read_file(scratch.path / "out.bin"));
   ASSERT_EQ(attached.entries.size(), 3u);
   EXPECT_EQ(attached.entries[0].name, u"a.exe");

@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "tests/host/packer_test_util.h"
+#include "tests/host/packer_support.h"
 
 namespace {
 
-using namespace quorin::host_testing;
+using namespace quorin::packer_test;
 
 struct Refusal {
   const char* what;
@@ -19,7 +19,7 @@ struct Refusal {
 
 class PackerRefusal : public ::testing::Test {
  protected:
-  ScratchDir scratch{"refusal"};
+  Scratch scratch{"refusal"};
   fs::path app = scratch.path / "app";
   void SetUp() override {
     write_file(app / "app.exe", "MZ child");
@@ -33,8 +33,8 @@ class PackerRefusal : public ::testing::Test {
       if (const auto at = arg.find('@'); at != std::string::npos) arg.replace(at, 1, scratch.path.string());
       args.push_back(arg);
     }
-    const RunResult run = run_pack(args, scratch.path);
-    EXPECT_NE(run.exit_code, 0) << refusal.what;
+    const ProgramRun run = run_pack(args);
+    EXPECT_NE(run.code, 0) << refusal.what;
     EXPECT_EQ(run.err.rfind("quorin-pack", 0), 0u) << refusal.what << ": " << run.err;
     EXPECT_NE(run.err.find(refusal.message_part), std::string::npos) << refusal.what << ": " << run.err;
     EXPECT_EQ(run.out, "") << refusal.what;
@@ -101,18 +101,17 @@ TEST_F(PackerRefusal, BadOptionValues) {
 TEST_F(PackerRefusal, UsageErrorsExitWithTwo) {
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"build", "--frobnicate"}, {"archive", "--input"}, {"nonsense"}}) {
-    const RunResult run = run_pack(args, scratch.path);
-    EXPECT_EQ(run.exit_code, 2) << args[0] << " " << args[1 % args.size()];
+    const ProgramRun run = run_pack(args);
+    EXPECT_EQ(run.code, 2) << args[0] << " " << args[1 % args.size()];
     EXPECT_NE(run.err.find("--help"), std::string::npos) << run.err;
   }
 }
 
 TEST_F(PackerRefusal, FailedBuildKeepsAnEarlierOutput) {
   write_file(scratch.path / "keep.exe", "an earlier launcher");
-  const RunResult run = run_pack(
-      {"build", "--input", app.string(), "--child", "nope.exe", "--output", (scratch.path / "keep.exe").string()},
-      scratch.path);
-  EXPECT_NE(run.exit_code, 0);
+  const ProgramRun run = run_pack(
+      {"build", "--input", app.string(), "--child", "nope.exe", "--output", (scratch.path / "keep.exe").string()});
+  EXPECT_NE(run.code, 0);
   EXPECT_EQ(read_file(scratch.path / "keep.exe"), "an earlier launcher");
 }
 

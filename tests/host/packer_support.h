@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/archive_bytes.h"
+
 extern char** environ;
 
 namespace quorin::packer_test {
@@ -150,35 +152,12 @@ inline std::string text(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
-inline std::uint32_t stored_checksum_of(const std::string& data) {
-  const uLong crc = crc32(crc32(0L, Z_NULL, 0), reinterpret_cast<const Bytef*>(data.data()),
-                          static_cast<uInt>(data.size()));
-  return crc == 0 ? 1 : static_cast<std::uint32_t>(crc);
-}
-
-inline void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-struct Entry {
-  std::u16string name;
-  std::string data;
-  std::optional<std::uint32_t> stored_checksum;  // default: the right one
-};
-
-// The archive: the entries, then the end marker unless left out.
-inline std::string archive_bytes(const std::vector<Entry>& entries, bool end_marker = true) {
-  std::string out;
-  for (const Entry& entry : entries) {
-    for (char16_t unit : entry.name) put_le(out, unit, 2);
-    put_le(out, 0, 2);
-    put_le(out, entry.data.size(), 8);
-    put_le(out, entry.stored_checksum.value_or(stored_checksum_of(entry.data)), 4);
-    out += entry.data;
-  }
-  if (end_marker) put_le(out, 0, 2);
-  return out;
-}
+using test_archive::archive_bytes;
+using test_archive::block_offsets;
+using test_archive::Entry;
+using test_archive::envelope;
+using test_archive::put_le;
+using test_archive::stored_checksum_of;
 
 struct FrameOptions {
   int window_log = 17;
@@ -209,38 +188,8 @@ inline std::string zstd_frame(const std::string& content, const FrameOptions& op
   return frame;
 }
 
-// The envelope around a frame: "QZY", the frame, five 0 bytes, the length in front.
-inline std::string envelope(const std::string& frame) {
-  std::string out = "QZY" + frame + std::string(5, '\0');
-  put_le(out, out.size(), 8);
-  return out;
-}
-
 inline std::string attached_data(const std::string& archive, const FrameOptions& options = {}) {
   return envelope(zstd_frame(archive, options));
-}
-
-// Where the blocks of the frame in attached data start (RFC 8878: a 3-byte
-// block header, bit 0 last, bits 1-2 type, bits 3-23 size; a raw or
-// compressed block's content is "size" bytes long, an RLE block's one byte).
-inline std::vector<std::size_t> block_offsets(const std::string& attached) {
-  std::vector<std::size_t> offsets;
-  const auto byte = [&attached](std::size_t at) { return static_cast<unsigned char>(attached[at]); };
-  const unsigned descriptor = byte(3 + 4);
-  const bool single_segment = (descriptor >> 5) & 1;
-  static constexpr unsigned kDictionaryBytes[] = {0, 1, 2, 4};
-  static constexpr unsigned kContentSizeBytes[] = {0, 2, 4, 8};
-  const unsigned content_size_bytes =
-      (descriptor >> 6) == 0 ? (single_segment ? 1 : 0) : kContentSizeBytes[descriptor >> 6];
-  std::size_t at = 3 + 4 + 1 + (single_segment ? 0 : 1) + kDictionaryBytes[descriptor & 3] + content_size_bytes;
-  for (;;) {
-    offsets.push_back(at);
-    const std::uint32_t header = byte(at) | (byte(at + 1) << 8) | (byte(at + 2) << 16);
-    const unsigned type = (header >> 1) & 3;
-    at += 3 + (type == 1 ? 1 : header >> 3);
-    if (header & 1) break;
-  }
-  return offsets;
 }
 
 }  // namespace quorin::packer_test

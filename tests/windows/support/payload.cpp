@@ -13,9 +13,7 @@ namespace quorin::testing {
 
 namespace {
 
-void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
+using test_archive::put_le;
 
 std::uint32_t crc_continued(std::uint32_t crc, const void* data, std::size_t size) {
   return static_cast<std::uint32_t>(crc32(crc, static_cast<const Bytef*>(data), static_cast<uInt>(size)));
@@ -55,24 +53,6 @@ void set_write_time(const std::wstring& path, bool folder, std::uint64_t filetim
 
 }  // namespace
 
-std::string archive_bytes(const std::vector<ArchiveEntry>& entries, bool end_marker) {
-  std::string out;
-  for (const ArchiveEntry& entry : entries) {
-    for (char16_t unit : entry.name) put_le(out, unit, 2);
-    put_le(out, 0, 2);
-    put_le(out, entry.data.size(), 8);
-    put_le(out, entry.stored_checksum.value_or(checksum_of(entry.data)), 4);
-    out += entry.data;
-  }
-  if (end_marker) put_le(out, 0, 2);
-  return out;
-}
-
-std::uint32_t checksum_of(const std::string& data) {
-  const std::uint32_t crc = crc_continued(0, data.data(), data.size());
-  return crc == 0 ? 1 : crc;
-}
-
 std::vector<Block> raw_blocks(const std::string& content, std::size_t block_size) {
   std::vector<Block> blocks;
   for (std::size_t at = 0; at < content.size(); at += block_size) {
@@ -100,12 +80,7 @@ std::string frame_of(const std::vector<Block>& blocks, unsigned char window, con
 }
 
 std::string attached_of(const std::string& frame, bool trailing_fields) {
-  std::string data = "QZY" + frame;
-  if (trailing_fields) {
-    data += std::string(5, '\0');
-    put_le(data, data.size(), 8);
-  }
-  return data;
+  return trailing_fields ? test_archive::envelope(frame) : "QZY" + frame;
 }
 
 std::string pattern(std::size_t size, std::uint32_t seed) {

@@ -9,20 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/archive_bytes.h"
+
 namespace quorin::testing {
 
-// One archive entry; the stored checksum is the right one unless given.
-struct ArchiveEntry {
-  std::u16string name;
-  std::string data;
-  std::optional<std::uint32_t> stored_checksum;
-};
-
-// The archive bytes: the entries, then the end marker unless left out.
-std::string archive_bytes(const std::vector<ArchiveEntry>& entries, bool end_marker = true);
-
-// zlib's CRC-32 of data with 0 stored as 1.
-std::uint32_t checksum_of(const std::string& data);
+using ArchiveEntry = test_archive::Entry;
+using test_archive::archive_bytes;
+inline std::uint32_t checksum_of(const std::string& data) { return test_archive::stored_checksum_of(data); }
 
 // Window descriptor byte of a frame: window = 2^(10 + exponent) plus
 // mantissa eighths of it. (7, 0) is 128 KiB, (17, 0) is 2^27.

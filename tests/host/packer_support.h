@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/common/archive_bytes.h"
+#include "tests/common/zstd_frame.h"
 
 extern char** environ;
 
@@ -159,34 +160,8 @@ using test_archive::envelope;
 using test_archive::put_le;
 using test_archive::stored_checksum_of;
 
-struct FrameOptions {
-  int window_log = 17;
-  bool content_size = false;
-  bool checksum = false;
-};
-
-inline std::string zstd_frame(const std::string& content, const FrameOptions& options) {
-  ZSTD_CCtx* context = ZSTD_createCCtx();
-  ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, 3);
-  ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, options.window_log);
-  ZSTD_CCtx_setParameter(context, ZSTD_c_contentSizeFlag, options.content_size ? 1 : 0);
-  ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, options.checksum ? 1 : 0);
-  if (options.content_size) ZSTD_CCtx_setPledgedSrcSize(context, content.size());
-  std::string frame(ZSTD_compressBound(content.size()) + 1024, '\0');
-  ZSTD_outBuffer out = {frame.data(), frame.size(), 0};
-  ZSTD_inBuffer in = {content.data(), content.size(), 0};
-  // Streamed, so the frame keeps the window asked for whatever the content's size.
-  while (in.pos < in.size) {
-    if (ZSTD_isError(ZSTD_compressStream2(context, &out, &in, ZSTD_e_continue))) break;
-  }
-  for (;;) {
-    const std::size_t left = ZSTD_compressStream2(context, &out, &in, ZSTD_e_end);
-    if (left == 0 || ZSTD_isError(left)) break;
-  }
-  ZSTD_freeCCtx(context);
-  frame.resize(out.pos);
-  return frame;
-}
+using test_archive::FrameOptions;
+using test_archive::zstd_frame;
 
 inline std::string attached_data(const std::string& archive, const FrameOptions& options = {}) {
   return envelope(zstd_frame(archive, options));

@@ -41,6 +41,20 @@ std::u16string folded(const std::u16string& name) {
   return out;
 }
 
+// A component Windows takes for a device (CON, NUL, COM1, LPT1.txt, "aux ."):
+// its name up to the first dot, blanks trimmed, is a reserved device name.
+bool is_device_name(std::u16string component) {
+  const std::size_t dot = component.find(u'.');
+  if (dot != std::u16string::npos) component.resize(dot);
+  while (!component.empty() && component.back() == u' ') component.pop_back();
+  const std::u16string base = folded(component);
+  for (const char16_t* device : {u"con", u"prn", u"aux", u"nul"}) {
+    if (base == device) return true;
+  }
+  return base.size() == 4 && (base.compare(0, 3, u"com") == 0 || base.compare(0, 3, u"lpt") == 0) &&
+         base[3] >= u'1' && base[3] <= u'9';
+}
+
 }  // namespace
 
 std::string check_entry_name(const std::u16string& name) {
@@ -53,6 +67,14 @@ std::string check_entry_name(const std::u16string& name) {
         unit == u'*') {
       return "the name holds a character Windows does not allow in file names";
     }
+  }
+  for (std::size_t start = 0; start <= name.size();) {
+    std::size_t end = name.find(u'\\', start);
+    if (end == std::u16string::npos) end = name.size();
+    if (is_device_name(name.substr(start, end - start))) {
+      return "a name component is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9)";
+    }
+    start = end + 1;
   }
   if (!payload::is_valid_entry_name(name.data(), name.size())) {
     return "the name has an empty, \".\" or \"..\" component (or one of dots and blanks only), a colon "

@@ -48,6 +48,15 @@ TEST(EntryName, PackerAlsoRefusesCharactersWindowsForbids) {
   EXPECT_EQ(quorin::packer::check_entry_name(u"dir\\file name (1).txt"), "");
 }
 
+TEST(EntryName, PackerRefusesWindowsDeviceNames) {
+  for (const std::u16string name : {u"NUL", u"con", u"data\\aux.txt", u"COM1", u"lpt9.log", u"Prn \\x", u"nul .txt"}) {
+    EXPECT_NE(quorin::packer::check_entry_name(name), "") << std::string(name.begin(), name.end());
+  }
+  for (const std::u16string name : {u"console.txt", u"com10", u"lpt0", u"nulls\\x", u"data\\auxiliary", u"com"}) {
+    EXPECT_EQ(quorin::packer::check_entry_name(name), "") << std::string(name.begin(), name.end());
+  }
+}
+
 TEST(EntryName, StoredChecksumIsNeverZero) {
   EXPECT_EQ(quorin::payload::stored_checksum(0), 1u);
   EXPECT_EQ(quorin::payload::stored_checksum(1), 1u);

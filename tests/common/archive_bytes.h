@@ -73,4 +73,16 @@ inline std::vector<std::size_t> block_offsets(const std::string& attached) {
   return offsets;
 }
 
+// Bytes a compressor cannot shrink, the same on every run.
+inline std::string noise(std::size_t size, std::uint32_t seed) {
+  std::string out(size, '\0');
+  for (char& c : out) {
+    seed ^= seed << 13;
+    seed ^= seed >> 17;
+    seed ^= seed << 5;
+    c = static_cast<char>(seed);
+  }
+  return out;
+}
+
 }  // namespace quorin::test_archive

@@ -126,17 +126,7 @@ inline std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-// Bytes a compressor cannot shrink, the same on every run.
-inline std::string noise(std::size_t size, std::uint32_t seed) {
-  std::string out(size, '\0');
-  for (char& c : out) {
-    seed ^= seed << 13;
-    seed ^= seed >> 17;
-    seed ^= seed << 5;
-    c = static_cast<char>(seed);
-  }
-  return out;
-}
+using test_archive::noise;
 
 // Text that shrinks well but not to nothing.
 inline std::string text(std::size_t size, std::uint32_t seed) {

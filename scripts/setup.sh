@@ -13,7 +13,7 @@ packages=(
   wine wine64
   cmake ninja-build g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
-  dpkg-dev
+  dpkg-dev python3 bc
 )
 
 missing=()

@@ -11,7 +11,7 @@ zstd_prefix="$deps/zstd-mingw"
 packages=(
   g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev libz-mingw-w64-dev
   wine wine64
-  cmake ninja-build g++ pkg-config
+  cmake ninja-build make g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
   dpkg-dev python3 bc
 )

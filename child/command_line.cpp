@@ -18,16 +18,6 @@ wchar_t g_module_path[launcher::kPathCap];
 
 }  // namespace
 
-void join_command_line(wchar_t* dest, std::size_t cap, const wchar_t* const* args, int count) {
-  if (cap == 0) errors::hard_stop();
-  dest[0] = L'\0';
-  std::size_t len = 0;
-  for (int i = 0; i < count; ++i) {
-    if (i > 0) launcher::put_unit(dest, cap, len, L' ');
-    append_quoted_argument(dest, cap, len, args[i]);
-  }
-}
-
 const wchar_t* build_child_command_line() {
   int count = 0;
   // The array lives until the process ends; it is not released. Without an

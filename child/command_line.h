@@ -4,13 +4,11 @@
 
 #include <cstddef>
 
+#include "child/quote.h"
+
 namespace quorin::child {
 
 inline constexpr std::size_t kCommandLineCap = 32768;
-
-// Joins args with single blanks, each quoted as needed, into dest (cap units);
-// a hard stop when the text would not fit. Pure code.
-void join_command_line(wchar_t* dest, std::size_t cap, const wchar_t* const* args, int count);
 
 // Splits the launcher's command line, puts the module path in place of
 // argument 0 and joins the result into the process-wide command line buffer,

@@ -1,4 +1,4 @@
-// Quoting one argument for a Windows command line. Pure code.
+// Quoting arguments and joining them into a Windows command line. Pure code.
 //
 // The splitting rules this inverts:
 //   - backslashes are literal unless a double quote follows them;
@@ -18,6 +18,7 @@
 
 #include <cwchar>
 
+#include "errors/fatal.h"
 #include "launcher/wide_text.h"
 
 namespace quorin::child {
@@ -61,6 +62,16 @@ void append_quoted_argument(wchar_t* dest, std::size_t cap, std::size_t& len, co
     ++p;
   }
   put_unit(dest, cap, len, L'"');
+}
+
+void join_command_line(wchar_t* dest, std::size_t cap, const wchar_t* const* args, int count) {
+  if (cap == 0) errors::hard_stop();
+  dest[0] = L'\0';
+  std::size_t len = 0;
+  for (int i = 0; i < count; ++i) {
+    if (i > 0) launcher::put_unit(dest, cap, len, L' ');  // exactly one blank between arguments
+    append_quoted_argument(dest, cap, len, args[i]);
+  }
 }
 
 }  // namespace quorin::child

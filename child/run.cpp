@@ -3,10 +3,9 @@
 
 #include <windows.h>
 
-#include <atomic>
-
 #include "child/command_line.h"
 #include "errors/fatal.h"
+#include "errors/messages.h"
 #include "launcher/state.h"
 
 namespace quorin::child {
@@ -25,7 +24,6 @@ namespace {
 SRWLOCK g_child_lock = SRWLOCK_INIT;
 HANDLE g_child_process = nullptr;
 int g_child_uses = 0;
-std::atomic<int> g_close_count{0};
 
 void hold_new_child(HANDLE process) {
   AcquireSRWLockExclusive(&g_child_lock);
@@ -49,10 +47,7 @@ void give_up_child_use(HANDLE process) {
   if (g_child_process == process) g_child_process = nullptr;
   const bool last = --g_child_uses == 0;
   ReleaseSRWLockExclusive(&g_child_lock);
-  if (last) {
-    CloseHandle(process);
-    ++g_close_count;
-  }
+  if (last) CloseHandle(process);
 }
 
 }  // namespace
@@ -71,7 +66,7 @@ unsigned long run_child() {
   // environment of this moment and its current directory.
   if (!CreateProcessW(launcher::g_child_program_path, command_line, nullptr, nullptr, TRUE,
                       NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
-    errors::fail_system("Error, couldn't launch child", GetLastError());
+    errors::fail_system(errors::kLaunchMessage, GetLastError());
   }
   CloseHandle(process.hThread);
   hold_new_child(process.hProcess);
@@ -108,7 +103,5 @@ int __stdcall console_control_handler(unsigned long event_type) {
   }
   return FALSE;
 }
-
-int child_handle_close_count() { return g_close_count.load(); }
 
 }  // namespace quorin::child

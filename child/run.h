@@ -21,7 +21,4 @@ int __stdcall console_control_handler(unsigned long event_type);
 
 inline constexpr unsigned long kStopGraceMilliseconds = 5000;
 
-// For tests: how many times the child process handle has been closed.
-int child_handle_close_count();
-
 }  // namespace quorin::child

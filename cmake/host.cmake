@@ -9,6 +9,13 @@ find_package(Threads REQUIRED)
 # -Wno-restrict: GCC 12 warns falsely on std::string concatenation at -O2.
 add_compile_options(-Wall -Wextra -Wno-restrict)
 
+# The launcher's Windows-free logic, built for the host: one reader, one name
+# rule and one spec reader for the launcher and the packer.
+include(cmake/pure_sources.cmake)
+add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp)
+target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
+target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD ZLIB::ZLIB)
+
 add_library(quorin_packer_core STATIC
   packer/archive_writer.cpp
   packer/attached_reader.cpp
@@ -18,11 +25,12 @@ add_library(quorin_packer_core STATIC
   packer/input_tree.cpp
   packer/inspect.cpp
   packer/link.cpp
+  packer/name_clash.cpp
   packer/options.cpp
   packer/resources.cpp
   packer/utf16.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_packer_core PUBLIC PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
+target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
 
 add_executable(quorin-pack packer/main.cpp)
 target_link_libraries(quorin-pack PRIVATE quorin_packer_core)

@@ -14,18 +14,15 @@ set_target_properties(zstd_mingw PROPERTIES
   IMPORTED_LOCATION "${QUORIN_ZSTD_PREFIX}/lib/libzstd.a"
   INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_ZSTD_PREFIX}/include")
 
+include(cmake/pure_sources.cmake)
 add_library(quorin_launcher STATIC
-  errors/fatal.cpp
-  launcher/wide_text.cpp
+  ${QUORIN_PURE_SOURCES}
+  errors/hard_stop.cpp
+  errors/system_error.cpp
   launcher/env.cpp
-  launcher/state.cpp
   launcher/main.cpp
-  template/random_text.cpp
-  template/time_text.cpp
   template/expand.cpp
-  payload/reader.cpp
   payload/unpack.cpp
-  child/quote.cpp
   child/command_line.cpp
   child/run.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
@@ -33,6 +30,8 @@ target_link_libraries(quorin_launcher PUBLIC zstd_mingw z shell32)
 set_target_properties(quorin_launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${QUORIN_LIB_DIR}")
 # The packer links the launcher against this copy, so it needs nothing else.
 configure_file("${QUORIN_ZSTD_PREFIX}/lib/libzstd.a" "${QUORIN_LIB_DIR}/libzstd.a" COPYONLY)
+# And the declarations the generated constants source includes.
+configure_file("${CMAKE_SOURCE_DIR}/generated/baked.h" "${QUORIN_LIB_DIR}/include/generated/baked.h" COPYONLY)
 
 # The constants of the default build, for the tests that need them.
 add_library(quorin_default_constants STATIC generated/baked_constants.cpp)

@@ -1,5 +1,6 @@
 // Fatal error reporting: the one place that turns a failure into a message and
-// an ending. Every reporter ends the process; none returns.
+// an ending. Every reporter ends the process; none returns. The texts are in
+// errors/messages.h.
 #pragma once
 
 namespace quorin::errors {
@@ -16,14 +17,12 @@ namespace quorin::errors {
 // "Error, couldn't runtime expand spec '<spec>'." on standard error, then a hard stop.
 [[noreturn]] void fail_spec(const wchar_t* spec);
 
-// Immediate abnormal termination: no output, no exit handlers.
+// Immediate abnormal termination: no output, no exit handlers. The launcher
+// and the host build (tests, fuzzing, the packer) each have their own.
 [[noreturn]] void hard_stop();
 
 // Exit code of every reported failure, and of a hard stop.
 inline constexpr int kFailureExitCode = 2;
 inline constexpr int kHardStopExitCode = 3;
-
-// Removes every carriage return and line feed at the end of text, in place.
-void trim_trailing_line_breaks(char* text);
 
 }  // namespace quorin::errors

@@ -1,4 +1,5 @@
-// Environment and path helpers. Talks to the system.
+// Environment and path helpers. Talks to the system (environment, module
+// path, full paths, shell folders).
 #include "launcher/env.h"
 
 #include <windows.h>
@@ -9,6 +10,7 @@
 
 #include "errors/fatal.h"
 #include "launcher/wide_text.h"
+#include "launcher/widen.h"
 
 namespace quorin::launcher {
 
@@ -18,17 +20,6 @@ wchar_t g_own_path[kOwnPathCap];
 wchar_t g_env_value[kEnvValueCap];
 
 }  // namespace
-
-void widen_ascii(wchar_t* dest, std::size_t cap, const char* narrow) {
-  if (cap == 0) errors::hard_stop();
-  dest[0] = L'\0';
-  for (; *narrow != '\0'; ++narrow) {
-    const char pair[2] = {*narrow, '\0'};
-    wchar_t scratch[2] = {0, 0};
-    if (std::mbstowcs(scratch, pair, 2) != 1) errors::hard_stop();
-    append_unit(dest, cap, scratch[0]);
-  }
-}
 
 wchar_t* env_get_w(const wchar_t* name) {
   const DWORD len = GetEnvironmentVariableW(name, g_env_value, kEnvValueCap);

@@ -6,11 +6,6 @@
 
 namespace quorin::launcher {
 
-// Widens narrow ASCII text unit by unit into dest (cap units, terminator
-// included) with the runtime's multibyte conversion; hard stop on a byte that
-// does not give exactly one wide character, or on overflow.
-void widen_ascii(wchar_t* dest, std::size_t cap, const char* narrow);
-
 // A heap copy of the variable's value, kept by the caller for the rest of the
 // process; nullptr when the variable is absent, empty or does not fit 32,767 units.
 wchar_t* env_get_w(const wchar_t* name);

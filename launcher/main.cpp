@@ -8,8 +8,10 @@
 
 #include "child/run.h"
 #include "errors/fatal.h"
-#include "launcher/baked.h"
+#include "errors/messages.h"
+#include "generated/baked.h"
 #include "launcher/env.h"
+#include "launcher/widen.h"
 #include "launcher/state.h"
 #include "payload/format.h"
 #include "payload/reader.h"
@@ -58,16 +60,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   // 9.
   if (!SetConsoleCtrlHandler(child::console_control_handler, TRUE)) {
-    errors::fail_plain("Error, failed to register signal handler.");
+    errors::fail_plain(errors::kSignalHandlerMessage);
   }
 
   // 10.
   if (!starts_with_signature(attached_data, attached_length)) {
-    errors::fail_plain("Error, couldn't find attached data header.");
+    errors::fail_plain(errors::kHeaderMessage);
   }
 
   // 11-13. Unpack through the reader; the first entry names the child program.
-  payload::payload_reader_open(attached_data, attached_length);
+  if (!payload::payload_reader_open(attached_data, attached_length)) {
+    errors::fail_plain(errors::kAllocationMessage);
+  }
   payload::unpack_payload();
   payload::payload_reader_close();
 

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <zlib.h>
 // For ZSTD_getFrameProgression: how much input the workers have compressed.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
@@ -20,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "payload/checksum.h"
 #include "payload/format.h"
 
 namespace quorin::packer {
@@ -68,17 +68,6 @@ Result map_file(const InputFile& file, Mapping& mapping) {
   }
   ::close(fd);
   return ok();
-}
-
-std::uint32_t checksum_of(const unsigned char* data, std::uint64_t size) {
-  uLong crc = crc32(0L, Z_NULL, 0);
-  while (size > 0) {
-    const uInt piece = static_cast<uInt>(size < (1u << 30) ? size : (1u << 30));
-    crc = crc32(crc, data, piece);
-    data += piece;
-    size -= piece;
-  }
-  return payload::stored_checksum(static_cast<std::uint32_t>(crc));
 }
 
 void put_le(std::string& out, std::uint64_t value, int bytes) {
@@ -182,7 +171,7 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     for (char16_t unit : file.name) put_le(header, unit, 2);
     put_le(header, 0, 2);
     put_le(header, file.size, 8);
-    put_le(header, checksum_of(mapping.data, file.size), 4);
+    put_le(header, payload::checksum_of(mapping.data, file.size), 4);
     if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
     for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedSize, file.size - offset));

@@ -1,5 +1,6 @@
-// Reading attached data on the build machine. Maps the file it reads; the
-// rest is pure code over the mapped bytes.
+// Reading attached data on the build machine: finding it in a file, its frame
+// header, and the entry walk through the launcher's own reader. Maps the file
+// it reads; the rest is pure code over the mapped bytes.
 #include "packer/attached_reader.h"
 
 #include <fcntl.h>
@@ -7,23 +8,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <zlib.h>
-#include <zstd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
 
 #include "packer/utf16.h"
+#include "payload/checksum.h"
+#include "payload/entry.h"
 #include "payload/format.h"
+#include "payload/reader.h"
 
 namespace quorin::packer {
 
 namespace {
-
-// A name longer than this has lost its terminator: the walk gives up on it.
-constexpr std::size_t kRunawayNameUnits = 32768;
 
 std::uint64_t get_le(const unsigned char* at, int bytes) {
   std::uint64_t value = 0;
@@ -195,87 +193,45 @@ Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHea
   return ok();
 }
 
-namespace {
-
-// The decoder as the launcher drives it: a 128 KiB window refilled only when
-// it runs dry. Invariant: position <= fill <= kWindowSize.
-struct Decoder {
-  ZSTD_DCtx* context = nullptr;
-  ZSTD_inBuffer in{};
-  std::vector<unsigned char> window = std::vector<unsigned char>(payload::kWindowSize);
-  std::size_t fill = 0;
-  std::size_t position = 0;
-  bool window_filled = false;
-  bool frame_done = false;  // the decoder returned 0: the frame's content is all out
-  std::string error;
-  std::uint64_t handed_out = 0;
-  const ProgressFn* progress = nullptr;
-};
-
-enum class Got { all, frame_ended, decode_failed };
-
-// One decoder call into the empty window. Where the launcher would call the
-// decoder once more after the frame's end and fail on the trailing fields as
-// a second frame, this stops at the frame's end and says so.
-Got refill(Decoder& d) {
-  if (d.frame_done) return Got::frame_ended;
-  if (d.in.pos >= d.in.size && !d.window_filled) {
-    d.error = "the data ends inside the frame";
-    return Got::decode_failed;
-  }
-  ZSTD_outBuffer out = {d.window.data(), d.window.size(), 0};
-  const std::size_t before = d.in.pos;
-  const std::size_t result = ZSTD_decompressStream(d.context, &out, &d.in);
-  if (ZSTD_isError(result)) {
-    d.error = ZSTD_getErrorName(result);
-    return Got::decode_failed;
-  }
-  d.fill = out.pos;
-  d.position = 0;
-  d.window_filled = out.pos == d.window.size();
-  if (result == 0) d.frame_done = true;
-  // With input left and an empty window the decoder always moves; guard
-  // against a loop all the same.
-  if (out.pos == 0 && d.in.pos == before && result != 0 && !d.window_filled && d.in.pos < d.in.size) {
-    d.error = "the decoder made no progress";
-    return Got::decode_failed;
-  }
-  if (*d.progress) (*d.progress)(d.in.pos, d.in.size);
-  return Got::all;
-}
-
-Got decoder_read(Decoder& d, unsigned char* destination, std::uint64_t count) {
-  while (count > 0) {
-    const std::size_t available = d.fill - d.position;
-    if (available > 0) {
-      const std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(count, available));
-      std::memcpy(destination, d.window.data() + d.position, take);
-      d.position += take;
-      destination += take;
-      count -= take;
-      d.handed_out += take;
-      continue;
-    }
-    if (Got got = refill(d); got != Got::all) return got;
-  }
-  return Got::all;
-}
-
 std::string entry_label(std::size_t index, const EntryRecord& entry) {
   return "entry " + std::to_string(index + 1) + " ('" + printable_name(entry.name) + "')";
 }
 
-// Why the walk stopped while reading part of an entry.
-void stop(WalkResult& result, const Decoder& d, Got got, const std::string& where) {
-  if (got == Got::frame_ended) {
+namespace {
+
+// Why the walk stopped where the reader failed. After the frame's end the
+// reader meets the trailing fields, which are no frame: then the frame's
+// content simply ended early.
+void stop(WalkResult& result, const std::string& where) {
+  if (payload::payload_frame_ended()) {
     result.end = WalkEnd::frame_ended;
     result.why = "the frame's content ends " + where + ", without the end marker";
   } else {
     result.end = WalkEnd::decode_failed;
     result.why = "the frame cannot be decoded " + where + " (compressed byte " +
-                 std::to_string(payload::kSignatureSize + d.in.pos) + "): " + d.error;
+                 std::to_string(payload::kSignatureSize + payload::payload_input_position()) +
+                 "): " + payload::payload_failure_text();
   }
-  result.archive_bytes = d.handed_out;
+  result.archive_bytes = payload::payload_output_position();
+}
+
+void hook_stop(WalkResult& result, const Result& failed) {
+  result.end = WalkEnd::hook_failed;
+  result.why = failed.error;
+  result.archive_bytes = payload::payload_output_position();
+}
+
+// The reader is process-wide; one walk holds it at a time.
+struct ReaderClose {
+  ~ReaderClose() { payload::payload_reader_close(); }
+};
+
+// Where a header read failed: before any unit of it, inside the name, or in
+// the fixed fields after the name.
+std::string header_failure_place(std::size_t index, const payload::EntryHeader& header, std::uint64_t consumed) {
+  if (consumed == 0) return index == 0 ? "before the first entry" : "after entry " + std::to_string(index);
+  if (consumed < 2 * (header.name_len + 1)) return "inside the name of entry " + std::to_string(index + 1);
+  return "inside the size or checksum of entry " + std::to_string(index + 1);
 }
 
 }  // namespace
@@ -283,107 +239,90 @@ void stop(WalkResult& result, const Decoder& d, Got got, const std::string& wher
 WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, const EntryHooks& hooks,
                         const ProgressFn& progress) {
   WalkResult result;
-  std::unique_ptr<ZSTD_DCtx, decltype(&ZSTD_freeDCtx)> context(ZSTD_createDCtx(), ZSTD_freeDCtx);
-  if (!context || length < payload::kSignatureSize) {
+  if (length < payload::kSignatureSize) {
     result.end = WalkEnd::decode_failed;
-    result.why = !context ? "out of memory" : "the data is shorter than its signature";
+    result.why = "the data is shorter than its signature";
     return result;
   }
-  Decoder d;
-  d.context = context.get();
-  d.in = {attached + payload::kSignatureSize, static_cast<std::size_t>(length - payload::kSignatureSize), 0};
-  d.progress = &progress;
-
+  // The launcher's own reader and entry walk: what it accepts, this accepts.
+  if (!payload::payload_reader_open(attached, length)) {
+    result.end = WalkEnd::decode_failed;
+    result.why = "out of memory";
+    return result;
+  }
+  ReaderClose close_reader;
+  const std::uint64_t input_size = length - payload::kSignatureSize;
+  auto header = std::make_unique<payload::EntryHeader>();
   std::vector<unsigned char> chunk(payload::kChunkSize);
   for (;;) {
     const std::size_t index = result.entries.size();
-    const std::string after = index == 0 ? "before the first entry" : "after entry " + std::to_string(index);
-    EntryRecord entry;
-    for (;;) {
-      unsigned char unit_bytes[2];
-      const Got got = decoder_read(d, unit_bytes, 2);
-      if (got != Got::all) {
-        stop(result, d, got, entry.name.empty() ? after : "inside the name of entry " + std::to_string(index + 1));
-        return result;
-      }
-      const char16_t unit = static_cast<char16_t>(unit_bytes[0] | (unit_bytes[1] << 8));
-      if (unit == 0) break;
-      if (entry.name.size() >= kRunawayNameUnits) {
-        result.end = WalkEnd::hook_failed;
-        result.why = "the name of entry " + std::to_string(index + 1) + " runs past " +
-                     std::to_string(kRunawayNameUnits) + " units without its terminating 0 unit";
-        result.archive_bytes = d.handed_out;
-        return result;
-      }
-      entry.name.push_back(unit);
-    }
-    if (entry.name.empty()) break;  // the end marker
-    unsigned char fields[12];
-    if (Got got = decoder_read(d, fields, sizeof fields); got != Got::all) {
-      stop(result, d, got, "inside the size or checksum of " + entry_label(index, entry));
+    const std::uint64_t header_start = payload::payload_output_position();
+    const payload::EntryRead read = payload::read_entry_header(*header);
+    if (progress) progress(payload::payload_input_position(), input_size);
+    if (read == payload::EntryRead::kEndMarker) break;
+    if (read == payload::EntryRead::kFailed) {
+      stop(result, header_failure_place(index, *header, payload::payload_output_position() - header_start));
       return result;
     }
-    entry.size = get_le(fields, 8);
-    entry.stored_checksum = static_cast<std::uint32_t>(get_le(fields + 8, 4));
+    if (read == payload::EntryRead::kNameTooLong) {
+      result.end = WalkEnd::name_too_long;
+      result.why = "the name of entry " + std::to_string(index + 1) +
+                   " has more than 1023 UTF-16 units; the launcher stops there";
+      result.archive_bytes = payload::payload_output_position();
+      return result;
+    }
+    EntryRecord entry;
+    entry.name.assign(header->name, header->name + header->name_len);
+    entry.size = header->size;
+    entry.stored_checksum = header->stored_checksum;
+    entry.name_problem = header->name_problem;
     if (hooks.begin) {
       if (Result r = hooks.begin(entry); !r) {
-        result.end = WalkEnd::hook_failed;
-        result.why = r.error;
-        result.archive_bytes = d.handed_out;
+        hook_stop(result, r);
         return result;
       }
     }
-    uLong crc = crc32(0L, Z_NULL, 0);
+    std::uint32_t crc = 0;
     for (std::uint64_t done = 0; done < entry.size;) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), entry.size - done));
-      if (Got got = decoder_read(d, chunk.data(), piece); got != Got::all) {
+      if (!payload::payload_try_read(chunk.data(), piece)) {
         result.entries.push_back(entry);
-        stop(result, d, got,
-             "inside the data of " + entry_label(index, entry) + ", after " + std::to_string(done) + " of " +
-                 std::to_string(entry.size) + " bytes");
+        stop(result, "inside the data of " + entry_label(index, entry) + ", after " + std::to_string(done) + " of " +
+                         std::to_string(entry.size) + " bytes");
         return result;
       }
-      crc = crc32(crc, chunk.data(), static_cast<uInt>(piece));
+      crc = payload::crc32_update(crc, chunk.data(), piece);
       if (hooks.data) {
         if (Result r = hooks.data(entry, chunk.data(), piece); !r) {
-          result.end = WalkEnd::hook_failed;
-          result.why = r.error;
-          result.archive_bytes = d.handed_out;
+          hook_stop(result, r);
           return result;
         }
       }
       done += piece;
+      if (progress && done % (std::uint64_t{32} << 20) == 0) progress(payload::payload_input_position(), input_size);
     }
-    entry.data_checksum = payload::stored_checksum(static_cast<std::uint32_t>(crc));
+    entry.data_checksum = payload::stored_checksum(crc);
     entry.complete = true;
     result.entries.push_back(entry);
     if (hooks.end) {
       if (Result r = hooks.end(result.entries.back()); !r) {
-        result.end = WalkEnd::hook_failed;
-        result.why = r.error;
-        result.archive_bytes = d.handed_out;
+        hook_stop(result, r);
         return result;
       }
     }
   }
   result.end = WalkEnd::end_marker;
-  result.archive_bytes = d.handed_out;
+  result.archive_bytes = payload::payload_output_position();
 
   // The launcher stops reading here. The rest of the frame is decoded too, to
   // find content after the end marker, a failing content checksum, and where
   // the frame ends.
-  for (;;) {
-    result.content_after_end_marker += d.fill - d.position;
-    d.position = d.fill;
-    const Got got = refill(d);
-    if (got == Got::frame_ended) break;
-    if (got == Got::decode_failed) {
-      result.frame_error = d.error;
-      return result;
-    }
+  if (!payload::payload_read_to_frame_end(result.content_after_end_marker)) {
+    result.frame_error = payload::payload_failure_text();
+    return result;
   }
   result.frame_complete = true;
-  result.frame_bytes = d.in.pos;
+  result.frame_bytes = payload::payload_frame_end_position();
   return result;
 }
 

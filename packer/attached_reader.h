@@ -12,6 +12,7 @@
 
 #include "packer/archive_writer.h"
 #include "packer/result.h"
+#include "payload/entry_name.h"
 
 namespace quorin::packer {
 
@@ -56,6 +57,7 @@ Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHea
 // One payload entry as the walk met it.
 struct EntryRecord {
   std::u16string name;
+  payload::NameProblem name_problem = payload::NameProblem::kNone;  // the launcher stops at such a name
   std::uint64_t size = 0;
   std::uint32_t stored_checksum = 0;
   std::uint32_t data_checksum = 0;   // CRC-32 of the data, 0 stored as 1; set when complete
@@ -75,6 +77,7 @@ enum class WalkEnd {
   end_marker,     // the archive ended as it should
   frame_ended,    // the frame's content ended first: no end marker
   decode_failed,  // the decoder refused the frame (the launcher's decode message)
+  name_too_long,  // a name of 1024 units or more: the launcher's decode message
   hook_failed,    // a hook said stop
 };
 
@@ -90,14 +93,18 @@ struct WalkResult {
   std::string frame_error;                  // the decoder's refusal after the end marker
 };
 
-// Decodes the frame after the signature (the launcher hands the decoder
-// everything from byte 3 to the end, L - 3 bytes) with a decoder of default
-// settings, so its window limit is 2^27 bytes as in the launcher, and walks
-// the entries. progress gets the compressed bytes taken so far.
+// Walks the entries with the launcher's reader and entry walk (the decoder
+// gets everything from byte 3 to the end, L - 3 bytes, with its default
+// settings). Unlike the launcher, the walk goes on past an entry whose name
+// breaks the rule (entry.name_problem says so), to report everything.
+// progress gets the compressed bytes taken so far.
 WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, const EntryHooks& hooks,
                         const ProgressFn& progress);
 
 // The name for a message: UTF-8, with control characters as \xNN.
 std::string printable_name(const std::u16string& name);
+
+// "entry N ('name')", N counted from 1.
+std::string entry_label(std::size_t index, const EntryRecord& entry);
 
 }  // namespace quorin::packer

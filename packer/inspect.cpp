@@ -7,8 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -19,7 +17,9 @@
 #include "packer/attached_reader.h"
 #include "packer/commands.h"
 #include "packer/input_tree.h"
+#include "packer/name_clash.h"
 #include "packer/utf16.h"
+#include "payload/checksum.h"
 #include "payload/format.h"
 
 namespace quorin::packer {
@@ -229,27 +229,19 @@ std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& p
                          "'): the launcher starts the first entry, but it is not a Windows program (no \"MZ\" "
                          "at its start)");
     }
-    std::map<std::u16string, std::size_t> exact;
-    std::map<std::u16string, std::size_t> folded;
+    std::vector<std::u16string> names;
+    for (const EntryRecord& entry : walk.entries) names.push_back(entry.name);
+    std::vector<std::string> clash_of(walk.entries.size());
+    for (const NameClash& clash : find_name_clashes(names)) {
+      clash_of[clash.index] = clash_text(clash.kind, entry_label(clash.other, walk.entries[clash.other]));
+    }
     for (std::size_t i = 0; i < walk.entries.size(); ++i) {
       const EntryRecord& entry = walk.entries[i];
-      const std::string label = "entry " + std::to_string(i + 1) + " ('" + printable_name(entry.name) + "')";
-      if (const std::string why = check_entry_name(entry.name); !why.empty()) {
-        problems.push_back(label + ": " + why);
+      const std::string label = entry_label(i, entry);
+      if (entry.name_problem != payload::NameProblem::kNone) {
+        problems.push_back(label + ": " + payload::name_problem_text(entry.name_problem));
       }
-      std::u16string key = entry.name;
-      for (char16_t& unit : key) {
-        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
-      }
-      if (const auto same = exact.find(entry.name); same != exact.end()) {
-        problems.push_back(label + ": the same name as entry " + std::to_string(same->second + 1));
-      } else if (const auto alike = folded.find(key); alike != folded.end()) {
-        problems.push_back(label + ": differs from entry " + std::to_string(alike->second + 1) + " ('" +
-                           printable_name(walk.entries[alike->second].name) +
-                           "') only in letter case; Windows keeps one file for both");
-      }
-      exact.emplace(entry.name, i);
-      folded.emplace(key, i);
+      if (!clash_of[i].empty()) problems.push_back(label + ": " + clash_of[i]);
       if (entry.stored_checksum == 0) {
         problems.push_back(label + ": its stored checksum is 0, which is never written (a CRC of 0 is stored as 1)");
       } else if (entry.complete && entry.stored_checksum != entry.data_checksum) {
@@ -324,7 +316,7 @@ std::uint32_t existing_checksum(const fs::path& path, std::uint64_t expected_siz
     ::close(fd);
     return 0;
   }
-  uLong crc = crc32(0L, Z_NULL, 0);
+  std::uint32_t crc = 0;
   std::vector<unsigned char> buffer(1 << 16);
   for (;;) {
     const ssize_t got = ::read(fd, buffer.data(), buffer.size());
@@ -334,10 +326,10 @@ std::uint32_t existing_checksum(const fs::path& path, std::uint64_t expected_siz
       return 0;
     }
     if (got == 0) break;
-    crc = crc32(crc, buffer.data(), static_cast<uInt>(got));
+    crc = payload::crc32_update(crc, buffer.data(), static_cast<std::uint64_t>(got));
   }
   ::close(fd);
-  return payload::stored_checksum(static_cast<std::uint32_t>(crc));
+  return payload::stored_checksum(crc);
 }
 
 // Makes the folders of a checked name below root. Each one is made here or
@@ -364,9 +356,9 @@ Result make_parents(const fs::path& root, const std::vector<std::string>& parts,
 
 Result begin_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
   x.skip = true;
-  const std::string label = "entry " + std::to_string(index + 1) + " ('" + printable_name(entry.name) + "')";
-  if (const std::string why = check_entry_name(entry.name); !why.empty()) {
-    x.problems.push_back(label + ": not extracted: " + why);
+  const std::string label = entry_label(index, entry);
+  if (entry.name_problem != payload::NameProblem::kNone) {
+    x.problems.push_back(label + ": not extracted: " + payload::name_problem_text(entry.name_problem));
     return ok();
   }
   // The name's components, as UTF-8 Linux names: it has no slash, no empty,
@@ -415,9 +407,8 @@ Result write_piece(Extraction& x, const unsigned char* data, std::size_t size) {
 
 Result end_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
   if (entry.stored_checksum != entry.data_checksum) {
-    x.problems.push_back("entry " + std::to_string(index + 1) + " ('" + printable_name(entry.name) +
-                         "'): its stored checksum is " + hex32(entry.stored_checksum) + " but its data's is " +
-                         hex32(entry.data_checksum));
+    x.problems.push_back(entry_label(index, entry) + ": its stored checksum is " + hex32(entry.stored_checksum) +
+                         " but its data's is " + hex32(entry.data_checksum));
   }
   if (x.skip) return ok();
   const int fd = x.fd;

@@ -95,7 +95,8 @@ Result link_launcher(const LinkInputs& inputs, const fs::path& work, const fs::p
   const std::string prefix = toolchain_prefix();
   const std::string cxx = prefix + "g++";
   const std::vector<std::vector<std::string>> steps = {
-      {cxx, "-c", "-O2", "-fno-ident", "-o", "constants.o", "constants.cpp"},
+      {cxx, "-c", "-O2", "-fno-ident", "-I" + (library_dir / "include").string(), "-o", "constants.o",
+       "constants.cpp"},
       {cxx, "-c", "-o", "attached.o", "attached.S"},
       {prefix + "windres", "-J", "res", "-O", "coff", "-i", "resources.res", "-o", "resources.o"},
       // GUI subsystem and wide entry point; no symbols and no link time stamp,

@@ -28,32 +28,20 @@ inline constexpr std::size_t kChunkSize = 32768;
 // An entry name has at most 1023 units; the name buffer adds the terminator.
 inline constexpr std::size_t kEntryNameCap = 1024;
 
-// CRC-32 as zlib computes it, with 0 stored as 1: 0 means "no usable file".
-inline constexpr std::uint32_t stored_checksum(std::uint32_t crc) { return crc == 0 ? 1 : crc; }
+// The fixed fields after a name: the size, then the checksum.
+inline constexpr std::size_t kSizeFieldSize = 8;
+inline constexpr std::size_t kChecksumFieldSize = 4;
 
-// A name the launcher can join to its target directory without leaving it:
-// 1 to 1023 units; backslash-separated components; no empty component (so no
-// leading, trailing or doubled backslash); no forward slash, colon (drive or
-// stream) or NUL; no component made only of dots and blanks (".", "..", and
-// the forms Windows trims to them, such as ". " or "...").
-template <class Unit>
-bool is_valid_entry_name(const Unit* name, std::size_t len) {
-  if (len == 0 || len >= kEntryNameCap) return false;
-  std::size_t component_len = 0;
-  bool only_dots_and_blanks = true;
-  for (std::size_t i = 0; i <= len; ++i) {
-    const std::uint32_t unit = i < len ? static_cast<std::uint32_t>(name[i]) : '\\';
-    if (unit == '\\') {
-      if (component_len == 0 || only_dots_and_blanks) return false;
-      component_len = 0;
-      only_dots_and_blanks = true;
-      continue;
-    }
-    if (unit == '/' || unit == ':' || unit == 0) return false;
-    if (unit != '.' && unit != ' ') only_dots_and_blanks = false;
-    ++component_len;
-  }
-  return true;
+// Little-endian fields, whatever the machine's own order.
+inline constexpr std::uint64_t decode_u64_le(const unsigned char* at) {
+  std::uint64_t value = 0;
+  for (int i = 7; i >= 0; --i) value = (value << 8) | at[i];
+  return value;
+}
+
+inline constexpr std::uint32_t decode_u32_le(const unsigned char* at) {
+  return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+         static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
 }
 
 }  // namespace quorin::payload

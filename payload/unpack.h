@@ -15,16 +15,11 @@ void unpack_payload();
 std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size);
 
 // True when the directory exists afterwards. Remembers the directories it has
-// seen in a cache seeded with the user's profile folder.
+// seen in the directory cache, seeded with the user's profile folder.
 bool ensure_directory(const wchar_t* path);
 
 // Makes every directory above file_path exist: deepest first, climbing only
 // where a directory cannot be created.
 bool ensure_parent_directories(const wchar_t* file_path);
-
-// For tests: how many directories the cache holds, and the one at index (in
-// the order they were remembered; null outside 0 .. count - 1).
-int directory_cache_count();
-const wchar_t* directory_cache_entry(int index);
 
 }  // namespace quorin::payload

@@ -10,10 +10,13 @@
 #include <cwctype>
 
 #include "errors/fatal.h"
-#include "launcher/baked.h"
+#include "generated/baked.h"
 #include "launcher/env.h"
 #include "launcher/wide_text.h"
+#include "launcher/widen.h"
+#include "template/placeholders.h"
 #include "template/random_text.h"
+#include "template/spec_reader.h"
 #include "template/time_text.h"
 
 namespace quorin::expansion {
@@ -21,37 +24,6 @@ namespace quorin::expansion {
 namespace {
 
 using launcher::append_text;
-
-enum class Placeholder {
-  kTemp, kProgram, kProgramBase, kProgramDir, kPid, kHome, kCacheDir, kCompany,
-  kProduct, kVersion, kFileVersion, kProductVersion, kRandom, kTimeUs, kTime,
-};
-
-struct PlaceholderName {
-  const wchar_t* name;
-  Placeholder placeholder;
-};
-
-// In the order in which a name is tried.
-constexpr PlaceholderName kPlaceholders[] = {
-    {L"TEMP", Placeholder::kTemp},
-    {L"PROGRAM", Placeholder::kProgram},
-    {L"PROGRAM_BASE", Placeholder::kProgramBase},
-    {L"PROGRAM_DIR", Placeholder::kProgramDir},
-    {L"PID", Placeholder::kPid},
-    {L"HOME", Placeholder::kHome},
-    {L"CACHE_DIR", Placeholder::kCacheDir},
-    {L"COMPANY", Placeholder::kCompany},
-    {L"PRODUCT", Placeholder::kProduct},
-    {L"VERSION", Placeholder::kVersion},
-    {L"FILE_VERSION", Placeholder::kFileVersion},
-    {L"PRODUCT_VERSION", Placeholder::kProductVersion},
-    {L"RANDOM", Placeholder::kRandom},
-    {L"TIME_US", Placeholder::kTimeUs},
-    {L"TIME", Placeholder::kTime},
-};
-
-constexpr std::size_t kNameCap = launcher::kNameCap;
 
 // Removes every trailing backslash from the whole output (not only from the
 // value just appended), stopping at the output's start.
@@ -225,57 +197,37 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
   return false;
 }
 
-// Whole-name match in the table's order; _wcsicmp in the runtime's default
-// locale ignores the case of the ASCII letters only.
-bool expand_name(wchar_t* output, std::size_t capacity, const wchar_t* name) {
-  for (const PlaceholderName& entry : kPlaceholders) {
-    if (_wcsicmp(name, entry.name) == 0) return append_placeholder(output, capacity, entry.placeholder);
-  }
-  return false;  // unknown, or the empty name
-}
-
 }  // namespace
 
 bool expand_spec(wchar_t* output, const wchar_t* spec, std::size_t capacity) {
   if (capacity == 0) return false;
   output[0] = L'\0';
-  wchar_t name[kNameCap];
-  name[0] = L'\0';
-  std::size_t name_len = 0;  // at most kNameCap - 1
-  // A name of more than kNameCap - 1 units: its further units are not kept,
-  // and it fails when it is looked up, as no placeholder is that long. A name
-  // restarted or left open at the end is dropped whatever its length.
-  bool name_too_long = false;
-  bool inside_name = false;
   std::size_t len = 0;  // of the output's text
-  for (; *spec != L'\0'; ++spec) {
-    const wchar_t unit = *spec;
-    if (unit == L'{') {
-      // Opens a name; inside one, restarts it. There is no escape.
-      inside_name = true;
-      name_len = 0;
-      name[0] = L'\0';
-      name_too_long = false;
-    } else if (inside_name && unit == L'}') {
-      inside_name = false;
-      if (name_too_long || !expand_name(output, capacity, name)) return false;
-      len = std::wcslen(output);
-    } else if (inside_name) {
-      if (name_len + 1 >= kNameCap) {
-        name_too_long = true;
-        continue;
+  SpecReader reader;
+  spec_reader_start(reader, spec);
+  for (;;) {
+    const SpecItem item = spec_read(reader);
+    switch (item.kind) {
+      case SpecItemKind::kLiteral:
+        // Room for the unit and the terminator after it.
+        if (len + 2 > capacity) return false;
+        output[len++] = item.unit;
+        output[len] = L'\0';
+        break;
+      case SpecItemKind::kName: {
+        // Unknown, empty, or longer than any name (1024 units or more).
+        const PlaceholderName* known = find_placeholder(item.name, item.name_len);
+        if (known == nullptr || !append_placeholder(output, capacity, known->placeholder)) return false;
+        len = std::wcslen(output);
+        break;
       }
-      name[name_len++] = unit;
-      name[name_len] = L'\0';
-    } else {
-      // A literal, a "}" outside a name included.
-      if (len + 2 > capacity) return false;
-      output[len++] = unit;
-      output[len] = L'\0';
+      case SpecItemKind::kDroppedName:
+      case SpecItemKind::kOpenName:
+        break;  // restarted by "{", or still open at the end: dropped
+      case SpecItemKind::kEnd:
+        return true;
     }
   }
-  // A name still open at the end is dropped.
-  return true;
 }
 
 }  // namespace quorin::expansion

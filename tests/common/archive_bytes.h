@@ -85,4 +85,60 @@ inline std::string noise(std::size_t size, std::uint32_t seed) {
   return out;
 }
 
+// Window descriptor byte of a frame: window = 2^(10 + exponent) plus
+// mantissa eighths of it. (7, 0) is 128 KiB, (17, 0) is 2^27.
+constexpr unsigned char window_descriptor(unsigned exponent, unsigned mantissa) {
+  return static_cast<unsigned char>(exponent << 3 | mantissa);
+}
+
+// One block of a hand-written frame: raw (the bytes as they are) or RLE (one
+// byte repeated), so that no compressor is needed.
+struct Block {
+  bool rle = false;
+  std::string bytes;     // raw: the content; RLE: one byte
+  std::size_t size = 0;  // RLE: how many times
+};
+
+// Blocks that carry content as raw blocks of at most block_size bytes.
+inline std::vector<Block> raw_blocks(const std::string& content, std::size_t block_size = 131072) {
+  std::vector<Block> blocks;
+  for (std::size_t at = 0; at < content.size(); at += block_size) {
+    blocks.push_back({false, content.substr(at, block_size), 0});
+  }
+  if (blocks.empty()) blocks.push_back({false, "", 0});
+  return blocks;
+}
+
+// A zstd frame: magic, a header with no content size and no dictionary, the
+// blocks (the last one marked last), and the given 4 checksum bytes if any.
+inline std::string frame_of(const std::vector<Block>& blocks, unsigned char window = window_descriptor(7, 0),
+                            const std::optional<std::string>& checksum = std::nullopt) {
+  std::string out = "\x28\xB5\x2F\xFD";
+  // Frame header descriptor: no content size, not single segment, checksum
+  // flag as asked, no dictionary id.
+  out.push_back(static_cast<char>(checksum ? 0x04 : 0x00));
+  out.push_back(static_cast<char>(window));
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    const Block& block = blocks[i];
+    const std::uint32_t last = i + 1 == blocks.size() ? 1 : 0;
+    const std::uint32_t size = static_cast<std::uint32_t>(block.rle ? block.size : block.bytes.size());
+    put_le(out, last | (block.rle ? 1u : 0u) << 1 | size << 3, 3);
+    out += block.bytes;
+  }
+  if (checksum) out += *checksum;
+  return out;
+}
+
+// The attached data: "QZY", the frame, and with trailing fields the five 0
+// bytes and the length in front of the 8-byte length field.
+inline std::string attached_of(const std::string& frame, bool trailing_fields = true) {
+  return trailing_fields ? envelope(frame) : "QZY" + frame;
+}
+
+// Bytes no two windows of which look alike: byte i depends on i and seed.
+inline std::string pattern(std::size_t size, std::uint32_t seed) {
+  // Spread the small seeds the tests use over the whole state.
+  return noise(size, seed * 2654435761u + 1);
+}
+
 }  // namespace quorin::test_archive

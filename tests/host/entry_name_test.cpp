@@ -1,59 +1,116 @@
-// The rules for names the launcher joins to its target directory, as the
-// packer and the launcher both apply them.
+// The rule for entry names, one rule for the launcher, the packer and verify;
+// and the clashes between names that the packer and verify refuse besides.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "packer/input_tree.h"
-#include "payload/format.h"
+#include "packer/name_clash.h"
+#include "payload/checksum.h"
+#include "payload/entry_name.h"
 
 namespace {
 
-using quorin::payload::is_valid_entry_name;
+using quorin::payload::NameProblem;
 
-bool valid(const std::u16string& name) { return is_valid_entry_name(name.data(), name.size()); }
-
-TEST(EntryName, AcceptsRelativeBackslashPaths) {
-  for (const std::u16string name : {u"app.exe", u"data\\a.txt", u"a\\b\\c\\d.bin", u".hidden", u"a.b.c",
-                                    u"dir.d\\..x", u"\u00e9t\u00e9\\\u65e5\u672c.txt", u"x\\...a"}) {
-    EXPECT_TRUE(valid(name)) << std::string(name.begin(), name.end());
-  }
+NameProblem problem_of(const std::u16string& name) {
+  const std::wstring wide(name.begin(), name.end());
+  return quorin::payload::entry_name_problem(wide.data(), wide.size());
 }
 
-TEST(EntryName, RefusesNamesThatLeaveTheTargetDirectory) {
-  for (const std::u16string name : {u"..", u".", u"..\\x", u"a\\..\\..\\x", u"a\\.\\x", u"a\\..", u"...",
-                                    u".. ", u"a\\. \\b", u" \\x"}) {
-    EXPECT_FALSE(valid(name)) << std::string(name.begin(), name.end());
-  }
+// 1023 units in four components of 255.
+std::u16string longest_sound_name() {
+  const std::u16string component(255, u'a');
+  return component + u"\\" + component + u"\\" + component + u"\\" + component;
 }
 
-TEST(EntryName, RefusesDrivesRootsSlashesAndEmptyComponents) {
-  for (const std::u16string name : {u"", u"\\x", u"C:\\x", u"C:x", u"a:b", u"a/b", u"/x", u"a\\\\b", u"a\\",
-                                    u"\\\\server\\share\\x"}) {
-    EXPECT_FALSE(valid(name)) << std::string(name.begin(), name.end());
-  }
+std::string shown(const std::u16string& name) {
+  std::string out;
+  for (char16_t unit : name) out += unit < 0x80 ? static_cast<char>(unit) : '?';
+  return out.size() > 40 ? out.substr(0, 40) + "..." : out;
 }
 
-TEST(EntryName, LengthLimitIs1023Units) {
-  EXPECT_TRUE(valid(std::u16string(1023, u'a')));
-  EXPECT_FALSE(valid(std::u16string(1024, u'a')));
-  EXPECT_EQ(quorin::packer::check_entry_name(std::u16string(1023, u'a')), "");
-  EXPECT_NE(quorin::packer::check_entry_name(std::u16string(1024, u'a')), "");
-}
-
-TEST(EntryName, PackerAlsoRefusesCharactersWindowsForbids) {
-  for (const std::u16string name : {u"a<b", u"a>b", u"a\"b", u"a|b", u"a?b", u"a*b", u"a\tb"}) {
-    EXPECT_NE(quorin::packer::check_entry_name(name), "") << std::string(name.begin(), name.end());
-  }
-  EXPECT_EQ(quorin::packer::check_entry_name(u"dir\\file name (1).txt"), "");
-}
-
-TEST(EntryName, PackerRefusesWindowsDeviceNames) {
-  for (const std::u16string name : {u"NUL", u"con", u"data\\aux.txt", u"COM1", u"lpt9.log", u"Prn \\x", u"nul .txt"}) {
-    EXPECT_NE(quorin::packer::check_entry_name(name), "") << std::string(name.begin(), name.end());
-  }
-  for (const std::u16string name : {u"console.txt", u"com10", u"lpt0", u"nulls\\x", u"data\\auxiliary", u"com"}) {
-    EXPECT_EQ(quorin::packer::check_entry_name(name), "") << std::string(name.begin(), name.end());
+TEST(EntryName, EachRuleOnItsOwnCase) {
+  const struct {
+    std::u16string name;
+    NameProblem problem;
+  } cases[] = {
+      // Sound names.
+      {u"app.exe", NameProblem::kNone},
+      {u"data\\a.txt", NameProblem::kNone},
+      {u".hidden", NameProblem::kNone},
+      {u"a.b.c", NameProblem::kNone},
+      {u"x\\...a", NameProblem::kNone},
+      {u"dir\\file name (1).txt", NameProblem::kNone},
+      {u"\u00e9t\u00e9\\\u65e5\u672c.txt", NameProblem::kNone},
+      {u"\U0001F600 smile.txt", NameProblem::kNone},
+      {u"console.txt", NameProblem::kNone},
+      {u"com10", NameProblem::kNone},
+      {u"lpt0", NameProblem::kNone},
+      {u"nulls\\x", NameProblem::kNone},
+      {u"com", NameProblem::kNone},
+      {u"CONIN", NameProblem::kNone},
+      {longest_sound_name(), NameProblem::kNone},
+      // Leaving the target directory, drives, roots, separators.
+      {u"", NameProblem::kEmpty},
+      {u"..", NameProblem::kDotComponent},
+      {u".", NameProblem::kDotComponent},
+      {u"..\\x", NameProblem::kDotComponent},
+      {u"a\\..\\..\\x", NameProblem::kDotComponent},
+      {u"a\\.\\x", NameProblem::kDotComponent},
+      {u"\\x", NameProblem::kEmptyComponent},
+      {u"a\\\\b", NameProblem::kEmptyComponent},
+      {u"a\\", NameProblem::kEmptyComponent},
+      {u"\\\\server\\share\\x", NameProblem::kEmptyComponent},
+      {u"C:\\x", NameProblem::kColon},
+      {u"C:x", NameProblem::kColon},
+      {u"file.txt:stream", NameProblem::kColon},
+      {u"a/b", NameProblem::kForwardSlash},
+      // What Windows forbids or trims.
+      {u"a<b", NameProblem::kForbiddenCharacter},
+      {u"a>b", NameProblem::kForbiddenCharacter},
+      {u"a\"b", NameProblem::kForbiddenCharacter},
+      {u"a|b", NameProblem::kForbiddenCharacter},
+      {u"a?b", NameProblem::kForbiddenCharacter},
+      {u"a*b", NameProblem::kForbiddenCharacter},
+      {u"a\tb", NameProblem::kForbiddenCharacter},
+      {u"a\x01", NameProblem::kForbiddenCharacter},
+      {u"...", NameProblem::kTrailingDotOrBlank},
+      {u".. ", NameProblem::kTrailingDotOrBlank},
+      {u"a\\. \\b", NameProblem::kTrailingDotOrBlank},
+      {u" \\x", NameProblem::kTrailingDotOrBlank},
+      {u"name.", NameProblem::kTrailingDotOrBlank},
+      {u"dir \\x", NameProblem::kTrailingDotOrBlank},
+      // Devices, in any case, with any extension, at any depth.
+      {u"NUL", NameProblem::kDeviceName},
+      {u"con", NameProblem::kDeviceName},
+      {u"AUX", NameProblem::kDeviceName},
+      {u"prn.log", NameProblem::kDeviceName},
+      {u"nul.txt", NameProblem::kDeviceName},
+      {u"sub\\COM1.log", NameProblem::kDeviceName},
+      {u"lpt9", NameProblem::kDeviceName},
+      {u"COM\u00b9", NameProblem::kDeviceName},
+      {u"lpt\u00b2.x", NameProblem::kDeviceName},
+      {u"com\u00b3", NameProblem::kDeviceName},
+      {u"CONIN$", NameProblem::kDeviceName},
+      {u"conout$.txt", NameProblem::kDeviceName},
+      {u"nul .txt", NameProblem::kDeviceName},
+      {u"Prn \\x", NameProblem::kTrailingDotOrBlank},
+      // Lengths and surrogates.
+      {std::u16string(1023, u'a'), NameProblem::kComponentTooLong},
+      {std::u16string(255, u'a'), NameProblem::kNone},
+      {std::u16string(256, u'a'), NameProblem::kComponentTooLong},
+      {u"x\\" + std::u16string(1021, u'a'), NameProblem::kComponentTooLong},
+      {std::u16string(1024, u'a'), NameProblem::kTooLong},
+      {std::u16string(u"a") + char16_t(0xD83D), NameProblem::kLoneSurrogate},
+      {std::u16string(1, char16_t(0xDE00)) + u"a", NameProblem::kLoneSurrogate},
+      {std::u16string(2, char16_t(0xD83D)), NameProblem::kLoneSurrogate},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(problem_of(c.name), c.problem) << shown(c.name);
+    // The packer packs exactly what the rule allows.
+    EXPECT_EQ(quorin::packer::check_entry_name(c.name).empty(), c.problem == NameProblem::kNone) << shown(c.name);
   }
 }
 
@@ -61,6 +118,34 @@ TEST(EntryName, StoredChecksumIsNeverZero) {
   EXPECT_EQ(quorin::payload::stored_checksum(0), 1u);
   EXPECT_EQ(quorin::payload::stored_checksum(1), 1u);
   EXPECT_EQ(quorin::payload::stored_checksum(0xDEADBEEF), 0xDEADBEEFu);
+  EXPECT_EQ(quorin::payload::checksum_of(nullptr, 0), 1u);
+  const unsigned char check[] = "123456789";
+  EXPECT_EQ(quorin::payload::checksum_of(check, 9), 0xCBF43926u);  // the CRC-32 check value
+}
+
+TEST(NameClash, SameNamesLetterCaseAndFolders) {
+  using quorin::packer::ClashKind;
+  const struct {
+    std::vector<std::u16string> names;
+    std::vector<std::pair<std::size_t, ClashKind>> clashes;  // at which name, what kind
+  } cases[] = {
+      {{u"app.exe", u"a\\b", u"a\\c", u"b"}, {}},
+      {{u"app.exe", u"app.exe"}, {{1, ClashKind::kSame}}},
+      {{u"d\\x", u"D\\X"}, {{1, ClashKind::kLetterCase}}},
+      {{u"\u00e9t\u00e9.txt", u"\u00c9T\u00c9.TXT"}, {{1, ClashKind::kLetterCase}}},
+      {{u"a\\b", u"a"}, {{1, ClashKind::kIsFolder}}},
+      {{u"a\\b\\c", u"A\\B"}, {{1, ClashKind::kIsFolder}}},
+      {{u"a", u"a\\b"}, {{1, ClashKind::kNeedsFolder}}},
+      {{u"x", u"X\\y\\z"}, {{1, ClashKind::kNeedsFolder}}},
+  };
+  for (const auto& c : cases) {
+    const std::vector<quorin::packer::NameClash> found = quorin::packer::find_name_clashes(c.names);
+    ASSERT_EQ(found.size(), c.clashes.size()) << shown(c.names.back());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      EXPECT_EQ(found[i].index, c.clashes[i].first);
+      EXPECT_EQ(found[i].kind, c.clashes[i].second) << shown(c.names.back());
+    }
+  }
 }
 
 }  // namespace

@@ -55,7 +55,9 @@ TEST(PackerHelp, CommandHelpGivesEveryOptionWithItsDefault) {
     }
     for (const std::string& line : lines_of(run.out)) {
       const bool one_word = line.find(' ', line.find_first_not_of(' ')) == std::string::npos;
-      if (!one_word) EXPECT_LE(line.size(), 79u) << command << ": " << line;
+      if (!one_word) {
+        EXPECT_LE(line.size(), 79u) << command << ": " << line;
+      }
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "packer/attached_reader.h"
 #include "tests/host/packer_support.h"
 
 namespace {
@@ -159,14 +160,26 @@ std::vector<Damage> damages() {
 
   for (const std::u16string& bad : {std::u16string(u"..\\evil.txt"), std::u16string(u"C:\\x"), std::u16string(u"a/b"),
                                     std::u16string(u"a\\\\b"), std::u16string(u"\\x"), std::u16string(u"x<y"),
-                                    std::u16string(u"a\\.\\b"), std::u16string(1024, u'a')}) {
-    const std::string shown = bad.size() > 100 ? std::string(1024, 'a') : std::string(bad.begin(), bad.end());
+                                    std::u16string(u"a\\.\\b"), std::u16string(u"NUL"), std::u16string(u"sub\\com1.log"),
+                                    std::u16string(u"CONIN$"), std::u16string(u"x\\") + char16_t(0xD800),
+                                    std::u16string(256, u'a')}) {
+    const std::string shown = bad.size() > 100 ? std::string(256, 'a') : quorin::packer::printable_name(bad);
     cases.push_back({"bad_name_" + std::to_string(cases.size()),
                      attached_data(archive_bytes({{u"app.exe", kApp, {}}, {bad, "x", {}}})),
                      {"entry 2 ('" + shown + "'): "}});
   }
-  cases.push_back({"longest_name", attached_data(archive_bytes({{u"app.exe", kApp, {}}, {std::u16string(1023, u'a'), "x", {}}})),
-                   {}});
+  const std::u16string component(255, u'a');
+  const std::u16string longest = component + u"\\" + component + u"\\" + component + u"\\" + component;
+  cases.push_back({"longest_name", attached_data(archive_bytes({{u"app.exe", kApp, {}}, {longest, "x", {}}})), {}});
+  // The launcher stops at a name of 1024 units: so does the walk.
+  cases.push_back({"name_of_1024_units",
+                   attached_data(archive_bytes({{u"app.exe", kApp, {}}, {std::u16string(1024, u'a'), "x", {}}})),
+                   {"archive: the name of entry 2 has more than 1023 UTF-16 units; the launcher stops there"},
+                   true});
+  // A name that another entry needs as a folder.
+  cases.push_back({"file_and_folder",
+                   attached_data(archive_bytes({{u"app.exe", kApp, {}}, {u"d", "x", {}}, {u"D\\x", "x", {}}})),
+                   {"entry 3 ('D\\x'): it lies in a folder named like the file entry 2 ('d')"}});
   cases.push_back({"same_name", attached_data(archive_bytes({{u"app.exe", kApp, {}}, {u"app.exe", "x", {}}})),
                    {"entry 2 ('app.exe'): the same name as entry 1"}});
   cases.push_back({"same_name_but_case",

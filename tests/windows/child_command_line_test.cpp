@@ -27,74 +27,12 @@ std::wstring quoted_argument(const std::wstring& arg) {
   return text;
 }
 
-void check(const std::wstring& arg, const std::wstring& expected) {
-  EXPECT_EQ(quoted_argument(arg), expected) << narrow(arg);
-  // And it reads back as the argument it came from.
-  const ArgumentList split = split_with_system(L"x.exe " + expected);
-  ASSERT_EQ(split.size(), 2u) << narrow(expected);
-  EXPECT_EQ(split[1], arg);
-}
-
 // The text the builder gives for argument 0: the module path, quoted when needed.
 std::wstring written_module_path() { return quoted_argument(own_module_path()); }
 
 std::wstring build_from(const std::wstring& command_line) {
   FakeCommandLine fake(command_line);
   return child::build_child_command_line();
-}
-
-TEST(ChildQuoting, PlainArgumentsAreWrittenUnchanged) {
-  check(L"report.txt", L"report.txt");
-  check(L"C:\\dir\\", L"C:\\dir\\");
-  check(L"\\", L"\\");
-  check(L"\\\\\\", L"\\\\\\");
-  check(L"a\\\\b\\c", L"a\\\\b\\c");
-  check(L"-f=1,2;3", L"-f=1,2;3");
-}
-
-TEST(ChildQuoting, BlanksTabsLineFeedsAndVerticalTabsAreQuoted) {
-  check(L"two words", L"\"two words\"");
-  check(L" ", L"\" \"");
-  check(L"a\tb", L"\"a\tb\"");
-  check(L"a\nb", L"\"a\nb\"");
-  check(L"\v", L"\"\v\"");
-  // Backslashes in the middle, not before a quote, are not doubled.
-  check(L"a\\\\b c", L"\"a\\\\b c\"");
-}
-
-TEST(ChildQuoting, EmbeddedQuotesAreEscaped) {
-  check(L"say \"hi\"", L"\"say \\\"hi\\\"\"");
-  check(L"\"", L"\"\\\"\"");
-  check(L"a\"\"b", L"\"a\\\"\\\"b\"");
-  // 2k+1 backslashes before an inner quote.
-  check(L"a\\\"b", L"\"a\\\\\\\"b\"");
-  check(L"\\\\\"", L"\"\\\\\\\\\\\"\"");
-}
-
-TEST(ChildQuoting, TrailingBackslashesAreDoubledInsideQuotes) {
-  check(L"C:\\my dir\\", L"\"C:\\my dir\\\\\"");
-  check(L"a b\\\\\\", L"\"a b\\\\\\\\\\\\\"");
-  check(L"\t\\", L"\"\t\\\\\"");
-}
-
-TEST(ChildQuoting, NonAsciiUnitsStayAsTheyAre) {
-  check(L"\u00e9t\u00e9", L"\u00e9t\u00e9");
-  check(L"\u4e2d \u6587", L"\"\u4e2d \u6587\"");
-  // Neither the ideographic nor the no-break space splits an argument.
-  check(L"a\u3000b\u00a0c", L"a\u3000b\u00a0c");
-  check(L"\U0001F600", L"\U0001F600");
-}
-
-TEST(ChildQuoting, EmptyArgumentIsWrittenAsTwoQuotesSoTheChildGetsIt) {
-  check(L"", L"\"\"");
-  const ArgumentList split = split_with_system(joined({L"x.exe", L"", L"b", L""}));
-  EXPECT_EQ(split, (ArgumentList{L"x.exe", L"", L"b", L""}));
-}
-
-TEST(ChildQuoting, WholeLineHasSingleBlanksBetweenArguments) {
-  EXPECT_EQ(joined({L"C:\\Program Files\\Tool\\launcher.exe", L"report.txt", L"two words"}),
-            L"\"C:\\Program Files\\Tool\\launcher.exe\" report.txt \"two words\"");
-  EXPECT_EQ(joined({L"C:\\Tool\\launcher.exe"}), L"C:\\Tool\\launcher.exe");
 }
 
 TEST(ChildCommandLine, NoArgumentsGivesTheModulePathAlone) {

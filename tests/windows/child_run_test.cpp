@@ -12,6 +12,7 @@
 #include "child/run.h"
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
+#include "tests/windows/support/child_support.h"
 #include "tests/windows/support/process.h"
 
 namespace {
@@ -19,6 +20,12 @@ namespace {
 using namespace quorin;
 using namespace quorin::testing;
 using Clock = std::chrono::steady_clock;
+
+// Every close of a process handle, by the process's id, for the whole run.
+CountProcessHandleCloses g_closes;
+
+// The probe's process id, from its report.
+unsigned long probe_pid(const std::wstring& report) { return std::stoul(report_value(read_file(report), "pid")); }
 
 long long milliseconds_since(Clock::time_point start) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
@@ -78,10 +85,9 @@ void start_handler(HandlerRun& run, unsigned long event_type) {
 
 TEST(ChildRun, ReturnsTheFull32BitExitCodeAndClosesTheHandleOnce) {
   for (const unsigned long code : {0ul, 1ul, 255ul, 0xC0000005ul, 0xFFFFFFFFul}) {
-    use_probe(L"exit", L"", std::to_wstring(code));
-    const int closed = child::child_handle_close_count();
+    const std::wstring report = use_probe(L"exit", L"", std::to_wstring(code));
     EXPECT_EQ(child::run_child(), code);
-    EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+    EXPECT_EQ(g_closes.closes_of(probe_pid(report)), 1);
   }
 }
 
@@ -96,26 +102,24 @@ TEST(ChildRun, MissingProgramIsReportedWithTheSystemError) {
 }
 
 TEST(ConsoleControl, EventWithoutAChildTouchesNothing) {
-  const int closed = child::child_handle_close_count();
   for (unsigned long event_type = 0; event_type <= 7; ++event_type) {
     EXPECT_EQ(child::console_control_handler(event_type), FALSE) << event_type;
   }
   child::stop_child();
-  EXPECT_EQ(child::child_handle_close_count(), closed);
 
   // After a child has been waited for, the handle has been given up.
-  use_probe(L"after", L"", L"3");
+  const std::wstring report = use_probe(L"after", L"", L"3");
   EXPECT_EQ(child::run_child(), 3u);
-  EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+  const unsigned long pid = probe_pid(report);
+  EXPECT_EQ(g_closes.closes_of(pid), 1);
   EXPECT_EQ(child::console_control_handler(CTRL_C_EVENT), FALSE);
   EXPECT_EQ(child::console_control_handler(CTRL_CLOSE_EVENT), FALSE);
   child::stop_child();
-  EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+  EXPECT_EQ(g_closes.closes_of(pid), 1);
 }
 
 TEST(ConsoleControl, ChildThatEndsWithinTheGraceTimeIsNotTerminated) {
   const std::wstring report = use_probe(L"ends", L"1500", L"7");
-  const int closed = child::child_handle_close_count();
   unsigned long exit_code = 0;
   std::thread main_thread([&] { exit_code = child::run_child(); });
   HANDLE probe = wait_for_probe(report);
@@ -141,14 +145,13 @@ TEST(ConsoleControl, ChildThatEndsWithinTheGraceTimeIsNotTerminated) {
   EXPECT_EQ(second.result, FALSE);
   EXPECT_EQ(exit_code, 7u);
   EXPECT_EQ(exit_code_of(probe), 7u);
-  EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+  EXPECT_EQ(g_closes.closes_of(probe_pid(report)), 1);
   std::printf("handler runs while the child ended by itself: %lld ms, %lld ms\n", first.took_ms, second.took_ms);
   CloseHandle(probe);
 }
 
 TEST(ConsoleControl, ChildThatDoesNotEndIsTerminatedWithExitCodeZeroAfterTheGraceTime) {
   const std::wstring report = use_probe(L"stays", L"60000", L"7");
-  const int closed = child::child_handle_close_count();
   unsigned long exit_code = 99;
   std::thread main_thread([&] { exit_code = child::run_child(); });
   HANDLE probe = wait_for_probe(report);
@@ -173,14 +176,15 @@ TEST(ConsoleControl, ChildThatDoesNotEndIsTerminatedWithExitCodeZeroAfterTheGrac
   EXPECT_EQ(exit_code, 0u);
   EXPECT_EQ(WaitForSingleObject(probe, 10000), WAIT_OBJECT_0);
   EXPECT_EQ(exit_code_of(probe), 0u);
-  EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+  const unsigned long pid = probe_pid(report);
+  EXPECT_EQ(g_closes.closes_of(pid), 1);
   std::printf("terminated after %lld ms; the second handler returned after %lld ms\n", first_done_ms,
               second.took_ms);
-  CloseHandle(probe);
 
   // Later events find no child.
   EXPECT_EQ(child::console_control_handler(CTRL_SHUTDOWN_EVENT), FALSE);
-  EXPECT_EQ(child::child_handle_close_count(), closed + 1);
+  EXPECT_EQ(g_closes.closes_of(pid), 1);
+  CloseHandle(probe);
 }
 
 }  // namespace

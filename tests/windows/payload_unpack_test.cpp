@@ -15,6 +15,7 @@
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/reader.h"
+#include "payload/directory_cache.h"
 #include "payload/unpack.h"
 #include "template/expand.h"
 #include "tests/windows/support/payload.h"
@@ -142,6 +143,12 @@ const std::vector<std::u16string>& bad_names() {
       u"...",        u".. \\escaped.txt", u"a\\\\b.txt",  u"a\\",                    u"\\escaped.txt",
       u"C:\\escaped.txt", u"C:escaped.txt", u"a:stream", u"a/b.txt",                 u"../escaped.txt",
       std::u16string(1024, u'n'),    name_of_1023_units() + u"x",     name_of_1023_units() + u"xy",
+      // Windows takes these for devices: their data would go to NUL, AUX, a serial port.
+      u"NUL",        u"AUX",          u"COM1",            u"nul.txt",               u"sub\\COM1.log",
+      u"CONIN$",     u"conout$",      u"LPT\u00b9",
+      // What Windows cannot hold as written.
+      u"trailing.",  u"trailing ",    u"a<b",             std::u16string(256, u'c'),
+      std::u16string(u"lone") + char16_t(0xD800),
   };
   return names;
 }

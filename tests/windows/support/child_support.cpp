@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstring>
+#include <map>
 
 #include "child/command_line.h"
 #include "tests/windows/support/process.h"
@@ -156,6 +157,43 @@ CountModuleFileNameCalls::CountModuleFileNameCalls() {
 }
 
 CountModuleFileNameCalls::~CountModuleFileNameCalls() { replace_import("GetModuleFileNameW", previous); }
+
+namespace {
+
+using CloseHandleFunction = BOOL(WINAPI*)(HANDLE);
+CloseHandleFunction g_real_close_handle = &CloseHandle;
+SRWLOCK g_closes_lock = SRWLOCK_INIT;
+std::map<DWORD, int> g_process_closes;
+
+BOOL WINAPI counting_close_handle(HANDLE handle) {
+  // GetProcessId fails for handles of other kinds; the caller's last error stays.
+  const DWORD error = GetLastError();
+  const DWORD pid = GetProcessId(handle);
+  SetLastError(error);
+  if (pid != 0) {
+    AcquireSRWLockExclusive(&g_closes_lock);
+    ++g_process_closes[pid];
+    ReleaseSRWLockExclusive(&g_closes_lock);
+  }
+  return g_real_close_handle(handle);
+}
+
+}  // namespace
+
+CountProcessHandleCloses::CountProcessHandleCloses() {
+  previous = replace_import("CloseHandle", reinterpret_cast<void*>(&counting_close_handle));
+  if (previous != nullptr) g_real_close_handle = reinterpret_cast<CloseHandleFunction>(previous);
+}
+
+CountProcessHandleCloses::~CountProcessHandleCloses() { replace_import("CloseHandle", previous); }
+
+int CountProcessHandleCloses::closes_of(unsigned long pid) const {
+  AcquireSRWLockExclusive(&g_closes_lock);
+  const auto found = g_process_closes.find(pid);
+  const int count = found == g_process_closes.end() ? 0 : found->second;
+  ReleaseSRWLockExclusive(&g_closes_lock);
+  return count;
+}
 
 int CountModuleFileNameCalls::calls() const { return g_module_file_name_calls.load(); }
 

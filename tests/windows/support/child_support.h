@@ -56,4 +56,15 @@ struct CountModuleFileNameCalls {
   void* previous;
 };
 
+// For the life of the object: CloseHandle calls on process handles are
+// counted by the process's id.
+struct CountProcessHandleCloses {
+  CountProcessHandleCloses();
+  ~CountProcessHandleCloses();
+  CountProcessHandleCloses(const CountProcessHandleCloses&) = delete;
+  CountProcessHandleCloses& operator=(const CountProcessHandleCloses&) = delete;
+  int closes_of(unsigned long pid) const;
+  void* previous;
+};
+
 }  // namespace quorin::testing

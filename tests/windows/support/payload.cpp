@@ -53,41 +53,6 @@ void set_write_time(const std::wstring& path, bool folder, std::uint64_t filetim
 
 }  // namespace
 
-std::vector<Block> raw_blocks(const std::string& content, std::size_t block_size) {
-  std::vector<Block> blocks;
-  for (std::size_t at = 0; at < content.size(); at += block_size) {
-    blocks.push_back({false, content.substr(at, block_size), 0});
-  }
-  if (blocks.empty()) blocks.push_back({false, "", 0});
-  return blocks;
-}
-
-std::string frame_of(const std::vector<Block>& blocks, unsigned char window, const std::optional<std::string>& checksum) {
-  std::string out = "\x28\xB5\x2F\xFD";
-  // Frame header descriptor: no content size, not single segment, checksum
-  // flag as asked, no dictionary id.
-  out.push_back(static_cast<char>(checksum ? 0x04 : 0x00));
-  out.push_back(static_cast<char>(window));
-  for (std::size_t i = 0; i < blocks.size(); ++i) {
-    const Block& block = blocks[i];
-    const std::uint32_t last = i + 1 == blocks.size() ? 1 : 0;
-    const std::uint32_t size = static_cast<std::uint32_t>(block.rle ? block.size : block.bytes.size());
-    put_le(out, last | (block.rle ? 1u : 0u) << 1 | size << 3, 3);
-    out += block.bytes;
-  }
-  if (checksum) out += *checksum;
-  return out;
-}
-
-std::string attached_of(const std::string& frame, bool trailing_fields) {
-  return trailing_fields ? test_archive::envelope(frame) : "QZY" + frame;
-}
-
-std::string pattern(std::size_t size, std::uint32_t seed) {
-  // Spread the small seeds the tests use over the whole state.
-  return test_archive::noise(size, seed * 2654435761u + 1);
-}
-
 std::string forge_crc_suffix(const std::string& data, std::uint32_t target) {
   // With the data fixed, the CRC of data + four bytes x is affine in x over
   // GF(2): crc(x) = M x + crc(0). Solve M x = target + crc(0) by elimination

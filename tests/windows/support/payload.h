@@ -1,6 +1,6 @@
 // Test support for the payload tests: archives and zstd frames written by
-// hand (raw and RLE blocks, so no compressor is needed on Windows), CRC-32
-// forging, and snapshots of what a folder tree holds. Talks to the system.
+// hand (tests/common), CRC-32 forging, and snapshots of what a folder tree
+// holds. Talks to the system.
 #pragma once
 
 #include <cstdint>
@@ -17,33 +17,12 @@ using ArchiveEntry = test_archive::Entry;
 using test_archive::archive_bytes;
 inline std::uint32_t checksum_of(const std::string& data) { return test_archive::stored_checksum_of(data); }
 
-// Window descriptor byte of a frame: window = 2^(10 + exponent) plus
-// mantissa eighths of it. (7, 0) is 128 KiB, (17, 0) is 2^27.
-constexpr unsigned char window_descriptor(unsigned exponent, unsigned mantissa) {
-  return static_cast<unsigned char>(exponent << 3 | mantissa);
-}
-
-// One block of a frame: raw (the bytes as they are) or RLE (one byte repeated).
-struct Block {
-  bool rle = false;
-  std::string bytes;     // raw: the content; RLE: one byte
-  std::size_t size = 0;  // RLE: how many times
-};
-
-// Blocks that carry content as raw blocks of at most block_size bytes.
-std::vector<Block> raw_blocks(const std::string& content, std::size_t block_size = 131072);
-
-// A zstd frame: magic, a header with no content size and no dictionary, the
-// blocks (the last one marked last), and the given 4 checksum bytes if any.
-std::string frame_of(const std::vector<Block>& blocks, unsigned char window = window_descriptor(7, 0),
-                     const std::optional<std::string>& checksum = std::nullopt);
-
-// The attached data: "QZY", the frame, and with trailing fields the five 0
-// bytes and the length in front of the 8-byte length field.
-std::string attached_of(const std::string& frame, bool trailing_fields = true);
-
-// Bytes no two windows of which look alike: byte i depends on i and seed.
-std::string pattern(std::size_t size, std::uint32_t seed);
+using test_archive::attached_of;
+using test_archive::Block;
+using test_archive::frame_of;
+using test_archive::pattern;
+using test_archive::raw_blocks;
+using test_archive::window_descriptor;
 
 // Four bytes that, appended to data, give a CRC-32 of target.
 std::string forge_crc_suffix(const std::string& data, std::uint32_t target);

@@ -1,23 +1,28 @@
 // The exact-length reader over hand-written frames: requests of every size
 // around the 128 KiB window, the window-filled flag at the end of the input,
-// and the decode message for decoder errors and requests past the data.
-// Talks to the system only through the reader and the death tests.
+// and the decode message for decoder errors and requests past the data; and
+// the entry header read through it. Pure code, run on the host; the death
+// tests end forked copies of the test.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <zstd.h>
+
+#include <cstdio>
 
 #include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "payload/entry.h"
 #include "payload/format.h"
 #include "payload/reader.h"
-#include "tests/windows/support/payload.h"
+#include "tests/common/archive_bytes.h"
 
 namespace {
 
-using namespace quorin::testing;
+using namespace quorin::test_archive;
 using quorin::payload::payload_read;
 using quorin::payload::payload_reader_close;
 using quorin::payload::payload_reader_open;
@@ -26,7 +31,13 @@ constexpr std::size_t kWindow = quorin::payload::kWindowSize;
 constexpr char kDecodeMessage[] = "Error, couldn't decode attached data\\.";
 
 void open_reader(const std::string& attached) {
-  payload_reader_open(reinterpret_cast<const unsigned char*>(attached.data()), attached.size());
+  ASSERT_TRUE(payload_reader_open(reinterpret_cast<const unsigned char*>(attached.data()), attached.size()));
+}
+
+// The decode message goes to standard output; a death test matches standard error.
+void stdout_to_stderr() {
+  std::fflush(stdout);
+  dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
 // Reads total bytes in requests of the given sizes, repeated in turn.
@@ -178,6 +189,55 @@ TEST(PayloadRead, DecoderErrorsStopWithTheDecodeMessage) {
   damaged_late[6 + 300 * (3 + 1000)] |= 0x06;  // block 300 of 1000 bytes each
   EXPECT_EXIT(read_past(attached_of(damaged_late), 300000 - kWindow - 1000, 0), ::testing::ExitedWithCode(0), "");
   EXPECT_EXIT(read_past(attached_of(damaged_late), 300000, 1), ::testing::ExitedWithCode(2), kDecodeMessage);
+}
+
+// ---- the entry header ----
+
+using quorin::payload::EntryHeader;
+using quorin::payload::EntryRead;
+using quorin::payload::NameProblem;
+
+TEST(EntryFields, LittleEndianWhateverTheMachine) {
+  const unsigned char bytes[8] = {0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x88};
+  EXPECT_EQ(quorin::payload::decode_u64_le(bytes), 0x8807060504030201ull);
+  EXPECT_EQ(quorin::payload::decode_u32_le(bytes + 4), 0x88070605u);
+}
+
+TEST(EntryFields, HeadersOfAnArchiveInOrderThenTheEndMarker) {
+  const std::string archive = archive_bytes({{u"app.exe", "MZ", {}}, {u"sub\\NUL.txt", "", 7}, {u"d\\x", "xyz", {}}});
+  // The reader reads the attached data in place: it must outlive the reading.
+  const std::string attached = attached_of(frame_of(raw_blocks(archive)));
+  open_reader(attached);
+  EntryHeader header;
+  ASSERT_EQ(read_entry_header(header), EntryRead::kEntry);
+  EXPECT_EQ(std::wstring(header.name), L"app.exe");
+  EXPECT_EQ(header.size, 2u);
+  EXPECT_EQ(header.stored_checksum, stored_checksum_of("MZ"));
+  payload_read(header.name, 2);
+  // A device name is refused, but the whole header is read.
+  ASSERT_EQ(read_entry_header(header), EntryRead::kBadName);
+  EXPECT_EQ(header.name_problem, NameProblem::kDeviceName);
+  EXPECT_EQ(header.stored_checksum, 7u);
+  ASSERT_EQ(read_entry_header(header), EntryRead::kEntry);
+  EXPECT_EQ(header.name_len, 3u);
+  payload_read(header.name, 3);
+  EXPECT_EQ(read_entry_header(header), EntryRead::kEndMarker);
+  payload_reader_close();
+}
+
+TEST(EntryFields, NameOf1024UnitsStopsWithoutOverrunAndACutHeaderFails) {
+  EntryHeader header;
+  const std::string long_name = attached_of(frame_of(raw_blocks(archive_bytes({{std::u16string(1024, u'a'), "x", {}}}))));
+  open_reader(long_name);
+  EXPECT_EQ(read_entry_header(header), EntryRead::kNameTooLong);
+  EXPECT_EQ(header.name_len, 1023u);
+  payload_reader_close();
+  std::string cut = archive_bytes({{u"app.exe", "MZ", {}}});
+  cut.resize(2 * 8 + 5);  // the name and part of the size
+  const std::string cut_attached = attached_of(frame_of(raw_blocks(cut)));
+  open_reader(cut_attached);
+  EXPECT_EQ(read_entry_header(header), EntryRead::kFailed);
+  payload_reader_close();
 }
 
 }  // namespace

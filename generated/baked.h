@@ -1,4 +1,5 @@
-// The constants baked into each launcher by the packer (see generated/).
+// The constants baked into each launcher by the packer: declared here, defined
+// by the generated source, which includes this header so that both must agree.
 #pragma once
 
 #include <cstdint>

@@ -1,0 +1,30 @@
+// The system failure line. Talks to the system for the error's text.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "errors/fatal.h"
+#include "errors/messages.h"
+#include "errors/system_text.h"
+
+namespace quorin::errors {
+
+void fail_system(const char* message, unsigned long code) {
+  char* system_text = nullptr;
+  const DWORD written = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+      nullptr, code, MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+      reinterpret_cast<char*>(&system_text), 0, nullptr);
+  // With no text for the code the line keeps its shape; the third field says so.
+  const char* shown = kNoSystemText;
+  if (written != 0 && system_text != nullptr) {
+    trim_trailing_line_breaks(system_text);
+    shown = system_text;
+  }
+  std::fprintf(stderr, kSystemErrorFormat, message, static_cast<long>(code), shown);
+  // The text buffer is not released: the process is ending.
+  std::exit(kFailureExitCode);
+}
+
+}  // namespace quorin::errors

@@ -24,20 +24,30 @@ add_library(quorin_packer_core STATIC
   packer/icon.cpp
   packer/input_tree.cpp
   packer/inspect.cpp
-  packer/link.cpp
   packer/name_clash.cpp
   packer/options.cpp
+  packer/pe_image.cpp
+  packer/pe_writer.cpp
+  packer/resource_section.cpp
   packer/resources.cpp
+  packer/stub_image.cpp
+  packer/stub_image.S
   packer/utf16.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
+# The stub comes from the Windows side and is carried inside the packer.
+set(QUORIN_STUB "${CMAKE_BINARY_DIR}/lib/quorin-stub.exe")
+set_source_files_properties(packer/stub_image.S PROPERTIES
+  COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_STUB}\""
+  OBJECT_DEPENDS "${QUORIN_STUB}")
+add_dependencies(quorin_packer_core quorin_windows)
 
 add_executable(quorin-pack packer/main.cpp)
 target_link_libraries(quorin-pack PRIVATE quorin_packer_core)
 set_target_properties(quorin-pack PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
 # The Windows side, configured with the cross toolchain into build/windows. Its
-# launcher library lands in build/lib, where the packer looks for it.
+# launcher stub lands in build/lib, where the packer's build takes it from.
 set(QUORIN_WINDOWS_BINARY_DIR "${CMAKE_BINARY_DIR}/windows")
 # What the fixtures are made from, so that they are made again when it changes.
 file(GLOB QUORIN_PROGRAM_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/programs/*.cpp")
@@ -53,10 +63,10 @@ ExternalProject_Add(quorin_windows
   CMAKE_ARGS
     -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-w64.cmake
     -DCMAKE_BUILD_TYPE=Release
-    -DQUORIN_LIB_DIR=${CMAKE_BINARY_DIR}/lib
+    -DQUORIN_STUB_DIR=${CMAKE_BINARY_DIR}/lib
     -DQUORIN_GOOGLETEST_DIR=${QUORIN_GOOGLETEST_DIR}
   BUILD_ALWAYS ON
-  BUILD_BYPRODUCTS "${CMAKE_BINARY_DIR}/lib/libquorin_launcher.a" ${QUORIN_PROGRAM_EXES}
+  BUILD_BYPRODUCTS "${CMAKE_BINARY_DIR}/lib/quorin-stub.exe" ${QUORIN_PROGRAM_EXES}
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 

@@ -1,9 +1,10 @@
-# The Windows side: the launcher as a static library (the packer links it into
-# each launcher with the generated constants and resources), the Windows tests
-# and the test programs that run under Wine.
+# The Windows side: the launcher as a static library, linked once with the
+# stub's default constants into the launcher stub (the packer carries it and
+# writes every launcher from it), the Windows tests and the test programs that
+# run under Wine.
 
 set(QUORIN_ZSTD_PREFIX "${CMAKE_SOURCE_DIR}/.deps/zstd-mingw" CACHE PATH "libzstd built for mingw")
-set(QUORIN_LIB_DIR "${CMAKE_BINARY_DIR}/lib" CACHE PATH "where the packer finds the launcher library")
+set(QUORIN_STUB_DIR "${CMAKE_BINARY_DIR}/lib" CACHE PATH "where the host build finds the launcher stub")
 
 # No paths of the build machine in the objects the packer links.
 add_compile_options(-O2 -Wall -Wextra -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -fno-ident)
@@ -20,22 +21,23 @@ add_library(quorin_launcher STATIC
   errors/hard_stop.cpp
   errors/system_error.cpp
   launcher/env.cpp
-  launcher/main.cpp
   template/expand.cpp
   payload/unpack.cpp
   child/command_line.cpp
   child/run.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_launcher PUBLIC zstd_mingw z shell32)
-set_target_properties(quorin_launcher PROPERTIES ARCHIVE_OUTPUT_DIRECTORY "${QUORIN_LIB_DIR}")
-# The packer links the launcher against this copy, so it needs nothing else.
-configure_file("${QUORIN_ZSTD_PREFIX}/lib/libzstd.a" "${QUORIN_LIB_DIR}/libzstd.a" COPYONLY)
-# And the declarations the generated constants source includes.
-configure_file("${CMAKE_SOURCE_DIR}/generated/baked.h" "${QUORIN_LIB_DIR}/include/generated/baked.h" COPYONLY)
 
-# The constants of the default build, for the tests that need them.
+# The constants of the default build, for the stub and the tests that need them.
 add_library(quorin_default_constants STATIC generated/baked_constants.cpp)
 target_include_directories(quorin_default_constants PUBLIC "${CMAKE_SOURCE_DIR}")
+
+# The stub: GUI subsystem and wide entry point; no symbols and no link time
+# stamp, so the same sources give the same bytes.
+add_executable(quorin_stub launcher/main.cpp)
+target_link_libraries(quorin_stub PRIVATE quorin_launcher quorin_default_constants)
+target_link_options(quorin_stub PRIVATE -municode -mwindows -s -Wl,--no-insert-timestamp)
+set_target_properties(quorin_stub PROPERTIES OUTPUT_NAME quorin-stub RUNTIME_OUTPUT_DIRECTORY "${QUORIN_STUB_DIR}")
 
 set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)

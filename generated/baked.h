@@ -1,19 +1,40 @@
-// The constants baked into each launcher by the packer: declared here, defined
-// by the generated source, which includes this header so that both must agree.
+// The constants baked into each launcher: declared here, defined by the
+// generated source (which includes this header, so both must agree), placed
+// in a section of their own that the packer fills in a copy of the stub.
+// Windows only: the texts are UTF-16 wchar_t.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+
+#include "generated/baked_layout.h"
 
 namespace quorin::generated {
 
-extern const wchar_t kTargetDirectorySpec[];
-extern const wchar_t kCompany[];
-extern const wchar_t kProduct[];
-extern const wchar_t kVersion[];
+struct BakedConstants {
+  char magic[16];
+  std::uint64_t attached_rva;     // 0 in the stub: no attached data
+  std::uint64_t attached_length;  // L
+  wchar_t spec[kBakedSpecCap];
+  wchar_t company[kBakedTextCap];
+  wchar_t product[kBakedTextCap];
+  wchar_t version[kBakedVersionCap];
+};
+
+static_assert(sizeof(wchar_t) == 2, "the baked texts are UTF-16");
+static_assert(offsetof(BakedConstants, attached_rva) == kBakedAttachedRvaOffset);
+static_assert(offsetof(BakedConstants, attached_length) == kBakedAttachedLengthOffset);
+static_assert(offsetof(BakedConstants, spec) == kBakedSpecOffset);
+static_assert(offsetof(BakedConstants, company) == kBakedCompanyOffset);
+static_assert(offsetof(BakedConstants, product) == kBakedProductOffset);
+static_assert(offsetof(BakedConstants, version) == kBakedVersionOffset);
+static_assert(sizeof(BakedConstants) == kBakedSize);
+
+extern const BakedConstants kBaked;
+
+inline const wchar_t* const kTargetDirectorySpec = kBaked.spec;
+inline const wchar_t* const kCompany = kBaked.company;
+inline const wchar_t* const kProduct = kBaked.product;
+inline const wchar_t* const kVersion = kBaked.version;
 
 }  // namespace quorin::generated
-
-// The attached data is assembled from a binary file (.incbin), so its symbols
-// have C names.
-extern "C" const unsigned char quorin_attached_data[];
-extern "C" const std::uint64_t quorin_attached_data_length;

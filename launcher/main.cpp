@@ -18,6 +18,10 @@
 #include "payload/unpack.h"
 #include "template/expand.h"
 
+// The image's own first byte: the attached data lies at an RVA from it, in a
+// section the packer adds after the stub's own.
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
 namespace {
 
 using namespace quorin;
@@ -55,8 +59,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     errors::fail_spec(generated::kTargetDirectorySpec);
   }
   launcher::make_absolute(launcher::g_target_directory);
-  const unsigned char* attached_data = quorin_attached_data;
-  const std::uint64_t attached_length = quorin_attached_data_length;
+  const unsigned char* attached_data = reinterpret_cast<const unsigned char*>(&__ImageBase) +
+                                      generated::kBaked.attached_rva;
+  const std::uint64_t attached_length = generated::kBaked.attached_length;
 
   // 9.
   if (!SetConsoleCtrlHandler(child::console_control_handler, TRUE)) {

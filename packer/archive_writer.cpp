@@ -30,10 +30,6 @@ constexpr std::size_t kFeedSize = 1 << 20;
 constexpr int kJobSize = 32 << 20;
 constexpr int kOverlapLog = 3;
 
-struct FileCloser {
-  void operator()(std::FILE* f) const { std::fclose(f); }
-};
-
 struct Mapping {
   const unsigned char* data = nullptr;
   std::size_t size = 0;
@@ -121,12 +117,8 @@ unsigned window_log_for(std::uint64_t archive_bytes) {
   return log;
 }
 
-Result write_attached_data(const std::vector<InputFile>& files, const CompressOptions& options,
-                           const std::filesystem::path& output, ArchiveStats& stats,
-                           const ProgressFn& progress) {
-  std::unique_ptr<std::FILE, FileCloser> out(std::fopen(output.c_str(), "wb"));
-  if (!out) return fail("'" + output.string() + "': " + std::strerror(errno));
-
+Result write_attached_data(const std::vector<InputFile>& files, const CompressOptions& options, std::FILE* out,
+                           ArchiveStats& stats, const ProgressFn& progress) {
   stats = {};
   stats.files = files.size();
   stats.archive_bytes = archive_size(files);
@@ -160,10 +152,10 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     if (ZSTD_isError(r)) return fail(std::string("compression setting failed: ") + ZSTD_getErrorName(r));
   }
 
-  if (std::fwrite(payload::kSignature, 1, payload::kSignatureSize, out.get()) != payload::kSignatureSize) {
-    return fail("'" + output.string() + "': " + std::strerror(errno));
+  if (std::fwrite(payload::kSignature, 1, payload::kSignatureSize, out) != payload::kSignatureSize) {
+    return fail(std::string("writing the attached data failed: ") + std::strerror(errno));
   }
-  Sink sink{context.get(), out.get(), std::string(ZSTD_CStreamOutSize(), '\0'), 0, &progress, stats.archive_bytes};
+  Sink sink{context.get(), out, std::string(ZSTD_CStreamOutSize(), '\0'), 0, &progress, stats.archive_bytes};
   for (const InputFile& file : files) {
     Mapping mapping;
     if (Result r = map_file(file, mapping); !r) return r;
@@ -185,11 +177,9 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
   std::string trailer(payload::kTrailingZeroBytes, '\0');
   const std::uint64_t in_front = payload::kSignatureSize + sink.frame_bytes + payload::kTrailingZeroBytes;
   put_le(trailer, in_front, 8);
-  if (std::fwrite(trailer.data(), 1, trailer.size(), out.get()) != trailer.size()) {
-    return fail("'" + output.string() + "': " + std::strerror(errno));
-  }
-  if (std::fflush(out.get()) != 0 || std::ferror(out.get())) {
-    return fail("'" + output.string() + "': " + std::strerror(errno));
+  if (std::fwrite(trailer.data(), 1, trailer.size(), out) != trailer.size() || std::fflush(out) != 0 ||
+      std::ferror(out)) {
+    return fail(std::string("writing the attached data failed: ") + std::strerror(errno));
   }
   stats.attached_bytes = in_front + payload::kTrailingLengthSize;
   return ok();

@@ -1,9 +1,10 @@
 // Writes the attached data: the signature, one zstd frame holding the archive
 // of entries, five zero bytes and the trailing length. Reads the input files
-// and writes one output file.
+// and writes to an open file.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -35,8 +36,8 @@ std::uint64_t archive_size(const std::vector<InputFile>& files);
 // it, at least 2^10 (zstd's least) and at most 2^27 (the launcher's decoder limit).
 unsigned window_log_for(std::uint64_t archive_bytes);
 
-Result write_attached_data(const std::vector<InputFile>& files, const CompressOptions& options,
-                           const std::filesystem::path& output, ArchiveStats& stats,
-                           const ProgressFn& progress);
+// Writes the attached data at out's current position.
+Result write_attached_data(const std::vector<InputFile>& files, const CompressOptions& options, std::FILE* out,
+                           ArchiveStats& stats, const ProgressFn& progress);
 
 }  // namespace quorin::packer

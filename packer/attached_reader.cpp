@@ -13,6 +13,8 @@
 #include <cstring>
 #include <memory>
 
+#include "generated/baked_layout.h"
+#include "packer/pe_image.h"
 #include "packer/utf16.h"
 #include "payload/checksum.h"
 #include "payload/entry.h"
@@ -27,78 +29,6 @@ std::uint64_t get_le(const unsigned char* at, int bytes) {
   std::uint64_t value = 0;
   for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
   return value;
-}
-
-struct Section {
-  std::uint64_t start = 0;  // file offset of its raw data
-  std::uint64_t size = 0;   // raw data bytes inside the file
-};
-
-// The raw data of the sections named ".rdata" of a PE file, clipped to the
-// file; empty when the file is not a PE file.
-std::vector<Section> rdata_sections(const unsigned char* file, std::uint64_t size) {
-  std::vector<Section> sections;
-  if (size < 0x40 || file[0] != 'M' || file[1] != 'Z') return sections;
-  const std::uint64_t pe = get_le(file + 0x3C, 4);
-  if (pe > size || size - pe < 24 || std::memcmp(file + pe, "PE\0\0", 4) != 0) return sections;
-  const std::uint64_t count = get_le(file + pe + 6, 2);
-  const std::uint64_t optional_size = get_le(file + pe + 20, 2);
-  const std::uint64_t table = pe + 24 + optional_size;
-  for (std::uint64_t i = 0; i < count; ++i) {
-    const std::uint64_t entry = table + 40 * i;
-    if (entry > size || size - entry < 40) break;
-    if (std::memcmp(file + entry, ".rdata\0\0", 8) != 0) continue;
-    Section section;
-    section.start = get_le(file + entry + 20, 4);
-    const std::uint64_t raw_size = get_le(file + entry + 16, 4);
-    if (section.start >= size) continue;
-    section.size = std::min(raw_size, size - section.start);
-    sections.push_back(section);
-  }
-  return sections;
-}
-
-// The launcher links the attached data as the symbol quorin_attached_data in
-// .rdata (16-byte aligned) and its length L as the 64-bit quorin_attached_data_length
-// right behind it, at the next 8-byte boundary (see generated_source.cpp).
-// The exe is stripped, so the symbols are gone, but that pair is still there:
-// a "QZY" at p and, at the first 8-byte boundary q at or after p + L, the
-// number L. (The trailing length field, L - 8 at p + L - 8, can look like
-// such a pair itself; the search then takes the pair right behind it.) The search takes each "QZY" in .rdata in turn and looks for
-// such a q; the first pair that holds is the attached data. This does not
-// rest on the frame being sound nor on the trailing fields (which the
-// launcher never reads and a damaged file may have wrong), and a false pair
-// needs a 64-bit number in .rdata that equals its own distance from a "QZY".
-// Section offsets in the file and in memory agree modulo 8, so a boundary in
-// memory is one in the file relative to the section's start.
-bool find_in_section(const unsigned char* file, const Section& section, AttachedLocation& where) {
-  const unsigned char* begin = file + section.start;
-  const unsigned char* end = begin + section.size;
-  for (const unsigned char* p = begin; end - p >= 3;) {
-    const void* hit = std::memchr(p, 'Q', static_cast<std::size_t>(end - p - 2));
-    if (hit == nullptr) break;
-    p = static_cast<const unsigned char*>(hit);
-    if (p[1] == 'Z' && p[2] == 'Y') {
-      const std::uint64_t at = static_cast<std::uint64_t>(p - begin);
-      // q runs over the 8-byte boundaries past the signature.
-      for (std::uint64_t q = (at + 3 + 7) / 8 * 8; q + 8 <= section.size; q += 8) {
-        std::uint64_t length = get_le(begin + q, 8);
-        if (length >= payload::kSignatureSize && length <= q - at && q - at - length < 8) {
-          // A sound trailing length (L - 8 at p + L - 8) has the same form
-          // when it falls on a boundary; then the real pair, L at the next
-          // boundary at or after p + L, follows it.
-          const std::uint64_t next = (at + length + 8 + 7) / 8 * 8;
-          if (next + 8 <= section.size && get_le(begin + next, 8) == length + 8) length += 8;
-          where.offset = section.start + at;
-          where.length = length;
-          where.in_launcher = true;
-          return true;
-        }
-      }
-    }
-    ++p;
-  }
-  return false;
 }
 
 }  // namespace
@@ -142,15 +72,31 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
     where.length = size;
     return ok();
   }
-  const std::vector<Section> sections = rdata_sections(file, size);
-  if (sections.empty()) {
-    if (size >= 2 && file[0] == 'M' && file[1] == 'Z') return fail("a PE file without an .rdata section");
-    return fail("neither a launcher exe nor attached data (which starts with \"QZY\")");
+  // A launcher of this packer: its baked block says where the data lies.
+  PeImage image;
+  if (read_pe_image(file, size, image)) {
+    if (const PeSection* baked = find_section(image, generated::kBakedSectionName); baked != nullptr) {
+      if (baked->raw_size < generated::kBakedSize || baked->raw_offset + std::uint64_t{baked->raw_size} > size ||
+          std::memcmp(file + baked->raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
+        return fail("a launcher whose constants are damaged");
+      }
+      const std::uint64_t rva = get_le(file + baked->raw_offset + generated::kBakedAttachedRvaOffset, 8);
+      const std::uint64_t length = get_le(file + baked->raw_offset + generated::kBakedAttachedLengthOffset, 8);
+      std::uint64_t offset = 0, available = 0;
+      if (length == 0) return fail("a launcher stub, with no attached data");
+      if (rva > 0xFFFFFFFFu || !rva_to_offset(image, static_cast<std::uint32_t>(rva), offset, available) ||
+          available < length) {
+        return fail("a launcher whose attached data lies outside the file (" + std::to_string(length) +
+                    " bytes at RVA " + std::to_string(rva) + ")");
+      }
+      where.offset = offset;
+      where.length = length;
+      where.in_launcher = true;
+      return ok();
+    }
   }
-  for (const Section& section : sections) {
-    if (find_in_section(file, section, where)) return ok();
-  }
-  return fail("a PE file, but no attached data with the signature \"QZY\" and its length was found in it");
+  if (size >= 2 && file[0] == 'M' && file[1] == 'Z') return fail("a Windows program, but not a launcher");
+  return fail("neither a launcher exe nor attached data (which starts with \"QZY\")");
 }
 
 Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header) {

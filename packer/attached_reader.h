@@ -36,8 +36,8 @@ struct AttachedLocation {
 };
 
 // A file that starts with "QZY" is attached data from its first byte to its
-// last. Otherwise it must be a launcher exe (a PE file) holding the data in
-// its .rdata section; see the .cpp for how it is found.
+// last. Otherwise it must be a launcher exe, whose baked constants give the
+// data's RVA and length.
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
 
 // The header of a Zstandard frame (RFC 8878, 3.1.1.1), read by hand so that

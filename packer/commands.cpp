@@ -1,20 +1,24 @@
-// The packer's commands. Touches the file system and runs the toolchain.
+// The packer's commands. Touches the file system.
 #include "packer/commands.h"
 
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
+#include "generated/baked_layout.h"
 #include "packer/archive_writer.h"
 #include "packer/icon.h"
 #include "packer/input_tree.h"
 #include "packer/inspect.h"
-#include "packer/link.h"
+#include "packer/pe_writer.h"
 #include "packer/resources.h"
+#include "packer/stub_image.h"
 #include "packer/utf16.h"
 
 namespace quorin::packer {
@@ -31,32 +35,36 @@ int report(const std::string& message) {
   return kExitFailure;
 }
 
-// A scratch folder and a partial output that are removed unless kept.
-struct Scratch {
-  fs::path work;
-  fs::path partial;
-  ~Scratch() {
-    std::error_code ec;
-    if (!work.empty()) fs::remove_all(work, ec);
-    if (!partial.empty()) fs::remove(partial, ec);
-  }
-};
-
-Result make_work_dir(Scratch& scratch) {
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr && *tmp != '\0' ? tmp : "/tmp") + "/quorin-pack.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return fail("cannot make a scratch folder in " + pattern);
-  scratch.work = pattern;
-  return ok();
-}
-
 // The partial output lies beside the final one, so the last step is a rename
 // on one file system: a failed build leaves nothing at OUT.
 fs::path partial_path_for(const fs::path& output) {
   return output.parent_path() / (output.filename().string() + ".partial-" + std::to_string(getpid()));
 }
 
+// A partial output, removed unless it became the output.
+struct Scratch {
+  fs::path partial;
+  std::FILE* file = nullptr;
+  ~Scratch() {
+    if (file != nullptr) std::fclose(file);
+    std::error_code ec;
+    if (!partial.empty()) fs::remove(partial, ec);
+  }
+};
+
+Result open_partial(Scratch& scratch, const fs::path& output) {
+  scratch.partial = partial_path_for(output);
+  scratch.file = std::fopen(scratch.partial.c_str(), "wb+");
+  if (scratch.file == nullptr) return fail("'" + scratch.partial.string() + "': " + std::strerror(errno));
+  return ok();
+}
+
 Result finish_output(Scratch& scratch, const fs::path& output) {
+  if (scratch.file != nullptr) {
+    const bool closed = std::fclose(scratch.file) == 0;
+    scratch.file = nullptr;
+    if (!closed) return fail("'" + scratch.partial.string() + "': " + std::strerror(errno));
+  }
   std::error_code ec;
   fs::rename(scratch.partial, output, ec);
   if (ec) return fail("'" + output.string() + "': " + ec.message());
@@ -114,8 +122,10 @@ Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsig
   if (Result r = text_option(parsed, "--product", defaults.product, constants.product); !r) return r;
   if (Result r = text_option(parsed, "--version", defaults.version, constants.version); !r) return r;
   if (constants.spec.empty()) return fail("--spec: the target directory spec is empty");
-  // The launcher's buffers: a spec it could never expand is refused here.
-  if (constants.spec.size() >= 4096) return fail("--spec: the spec is longer than 4095 UTF-16 units");
+  // The launcher's buffers and the room the stub keeps for each text.
+  if (constants.spec.size() >= generated::kBakedSpecCap) return fail("--spec: the spec is longer than 4095 UTF-16 units");
+  if (constants.company.size() >= generated::kBakedTextCap) return fail("--company: the text is longer than 1023 UTF-16 units");
+  if (constants.product.size() >= generated::kBakedTextCap) return fail("--product: the text is longer than 1023 UTF-16 units");
   for (const std::u16string* text : {&constants.spec, &constants.company, &constants.product, &constants.version}) {
     if (text->find(u'\0') != std::u16string::npos) return fail("a text option holds a NUL character");
   }
@@ -173,11 +183,31 @@ Result check_output(const fs::path& output) {
 
 // The packing work of archive and build. The compression options were read
 // (and refused as a usage error) by the caller.
-Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, const fs::path& attached_output,
-                   ArchiveStats& stats) {
+Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, std::FILE* out, ArchiveStats& stats) {
   std::vector<InputFile> files;
   if (Result r = collect_input(parsed.values.at("--input"), parsed.values.at("--child"), files); !r) return r;
-  return write_attached_data(files, options, attached_output, stats, progress_display(parsed, "packing"));
+  return write_attached_data(files, options, out, stats, progress_display(parsed, "packing"));
+}
+
+// Copies a ready attached-data file, verbatim.
+Result copy_attached(const fs::path& path, std::FILE* out, std::uint64_t& length) {
+  std::FILE* in = std::fopen(path.c_str(), "rb");
+  if (in == nullptr) return fail("--attached '" + path.string() + "': " + std::strerror(errno));
+  std::vector<char> buffer(std::size_t{1} << 20);
+  length = 0;
+  for (;;) {
+    const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), in);
+    if (got > 0 && std::fwrite(buffer.data(), 1, got, out) != got) {
+      std::fclose(in);
+      return fail(std::string("writing the launcher: ") + std::strerror(errno));
+    }
+    length += got;
+    if (got < buffer.size()) break;
+  }
+  const bool failed = std::ferror(in) != 0;
+  std::fclose(in);
+  if (failed) return fail("--attached '" + path.string() + "': cannot be read");
+  return ok();
 }
 
 int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
@@ -186,22 +216,22 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   const fs::path output = parsed.values.at("--output");
   if (Result r = check_output(output); !r) return report(r.error);
   Scratch scratch;
-  scratch.partial = partial_path_for(output);
+  if (Result r = open_partial(scratch, output); !r) return report(r.error);
   ArchiveStats stats;
-  if (Result r = pack_folder(parsed, options, scratch.partial, stats); !r) return report(r.error);
+  if (Result r = pack_folder(parsed, options, scratch.file, stats); !r) return report(r.error);
   if (Result r = finish_output(scratch, output); !r) return report(r.error);
   return 0;
 }
 
 // The texts and numbers of build's command line; what is wrong with them is a
 // usage error, found before any work is done.
-Result read_build_options(const ParsedArgs& parsed, LinkInputs& inputs, VersionTexts& texts,
+Result read_build_options(const ParsedArgs& parsed, BakedConstants& constants, VersionTexts& texts,
                           CompressOptions& options) {
   if (Result r = compress_options(parsed, options); !r) return r;
-  if (Result r = read_constants(parsed, inputs.constants, texts.version_parts); !r) return r;
-  texts.company = inputs.constants.company;
-  texts.product = inputs.constants.product;
-  texts.version = inputs.constants.version;
+  if (Result r = read_constants(parsed, constants, texts.version_parts); !r) return r;
+  texts.company = constants.company;
+  texts.product = constants.product;
+  texts.version = constants.version;
   if (Result r = text_option(parsed, "--original-filename", kDefaultOriginalFilename, texts.original_filename); !r) {
     return r;
   }
@@ -217,11 +247,10 @@ Result read_build_options(const ParsedArgs& parsed, LinkInputs& inputs, VersionT
 
 int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   const bool from_attached = parsed.values.count("--attached") != 0;
-  LinkInputs inputs;
-  inputs.command = "quorin-pack build";
+  BakedConstants constants;
   VersionTexts texts;
   CompressOptions options;
-  if (Result r = read_build_options(parsed, inputs, texts, options); !r) return usage_error(command, r.error);
+  if (Result r = read_build_options(parsed, constants, texts, options); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
   if (Result r = check_output(output); !r) return report(r.error);
 
@@ -231,23 +260,27 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   } else {
     icons = draw_default_icon();
   }
-  inputs.resources = resource_file(texts, icons);
+  const std::vector<Resource> resources = launcher_resources(texts, icons);
 
-  Scratch scratch;
-  if (Result r = make_work_dir(scratch); !r) return report(r.error);
+  AttachedWriter write_attached;
   if (from_attached) {
-    inputs.attached_data = parsed.values.at("--attached");
+    const fs::path attached = parsed.values.at("--attached");
     std::error_code ec;
-    if (!fs::is_regular_file(inputs.attached_data, ec)) {
-      return report("--attached '" + inputs.attached_data.string() + "': not a readable file");
-    }
+    if (!fs::is_regular_file(attached, ec)) return report("--attached '" + attached.string() + "': not a readable file");
+    write_attached = [attached](std::FILE* out, std::uint64_t& length) { return copy_attached(attached, out, length); };
   } else {
-    inputs.attached_data = scratch.work / "attached-data";
-    ArchiveStats stats;
-    if (Result r = pack_folder(parsed, options, inputs.attached_data, stats); !r) return report(r.error);
+    write_attached = [&parsed, &options](std::FILE* out, std::uint64_t& length) {
+      ArchiveStats stats;
+      if (Result r = pack_folder(parsed, options, out, stats); !r) return r;
+      length = stats.attached_bytes;
+      return ok();
+    };
   }
-  scratch.partial = partial_path_for(output);
-  if (Result r = link_launcher(inputs, scratch.work, scratch.partial); !r) return report(r.error);
+  Scratch scratch;
+  if (Result r = open_partial(scratch, output); !r) return report(r.error);
+  if (Result r = write_launcher(stub_image(), constants, resources, write_attached, scratch.file); !r) {
+    return report(r.error);
+  }
   if (Result r = finish_output(scratch, output); !r) return report(r.error);
   return 0;
 }

@@ -1,5 +1,4 @@
-// The packer's commands, each given its parsed options. Touches the file system
-// and runs the toolchain.
+// The packer's commands, each given its parsed options. Touches the file system.
 #pragma once
 
 #include <string>

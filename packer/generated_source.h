@@ -1,5 +1,5 @@
-// The sources that bake a launcher's constants: the C++ constants file and the
-// assembler file that brings in the attached data. Pure code: text out.
+// The baked constants: their values, and the C++ source that gives the stub
+// its defaults. Pure code: text out.
 #pragma once
 
 #include <cstdint>
@@ -17,10 +17,8 @@ struct BakedConstants {
 // The defaults every launcher gets unless the packer is told otherwise.
 BakedConstants default_constants();
 
+// The source that defines the stub's constants (generated/baked_constants.cpp);
 // command: the packer command line that produced the file, for its header.
 std::string constants_source(const BakedConstants& constants, const std::string& command);
-
-// .incbin of attached_file (a file name without quotes or backslashes), and its length.
-std::string attached_data_source(const std::string& attached_file, std::uint64_t length);
 
 }  // namespace quorin::packer

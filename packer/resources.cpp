@@ -1,4 +1,4 @@
-// The launcher's resources as a .res file. Pure code.
+// The launcher's resources. Pure code.
 #include "packer/resources.h"
 
 #include <cstdint>
@@ -7,11 +7,11 @@ namespace quorin::packer {
 
 namespace {
 
-constexpr unsigned kTypeIcon = 3;
-constexpr unsigned kTypeGroupIcon = 14;
-constexpr unsigned kTypeVersion = 16;
-constexpr unsigned kTypeManifest = 24;
-constexpr unsigned kLanguageNeutral = 0;
+constexpr std::uint16_t kTypeIcon = 3;
+constexpr std::uint16_t kTypeGroupIcon = 14;
+constexpr std::uint16_t kTypeVersion = 16;
+constexpr std::uint16_t kTypeManifest = 24;
+constexpr std::uint16_t kLanguageNeutral = 0;
 
 void put_le(std::string& out, std::uint64_t value, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
@@ -55,22 +55,6 @@ std::string text_value(const std::u16string& key, const std::u16string& value) {
   std::string bytes;
   put_utf16z(bytes, value);
   return version_node(key, bytes, value.size() + 1, true, {});  // length in units, terminator included
-}
-
-void put_resource(std::string& out, unsigned type, unsigned id, const std::string& data) {
-  put_le(out, data.size(), 4);
-  put_le(out, 32, 4);  // header size: both names are ordinals
-  put_le(out, 0xFFFF, 2);
-  put_le(out, type, 2);
-  put_le(out, 0xFFFF, 2);
-  put_le(out, id, 2);
-  put_le(out, 0, 4);       // data version
-  put_le(out, 0x1030, 2);  // moveable, pure, discardable
-  put_le(out, kLanguageNeutral, 2);
-  put_le(out, 0, 4);  // version
-  put_le(out, 0, 4);  // characteristics
-  out += data;
-  pad4(out);
 }
 
 std::u16string ascii(const char* text) { return std::u16string(text, text + std::char_traits<char>::length(text)); }
@@ -146,12 +130,8 @@ std::string version_info(const VersionTexts& texts) {
   return version_node(ascii("VS_VERSION_INFO"), fixed, fixed.size(), false, {strings, vars});
 }
 
-std::string resource_file(const VersionTexts& texts, const std::vector<IconImage>& icons) {
-  std::string out;
-  put_resource(out, 0, 0, "");  // the empty entry every .res file starts with
-  // The empty entry's header differs: no memory flags.
-  out[20] = out[21] = 0;
-
+std::vector<Resource> launcher_resources(const VersionTexts& texts, const std::vector<IconImage>& icons) {
+  std::vector<Resource> resources;
   std::string group;  // GRPICONDIR with an icon id in place of each file offset
   put_le(group, 0, 2);
   put_le(group, 1, 2);
@@ -166,12 +146,12 @@ std::string resource_file(const VersionTexts& texts, const std::vector<IconImage
     put_le(group, icon.bit_count, 2);
     put_le(group, icon.data.size(), 4);
     put_le(group, i + 1, 2);
-    put_resource(out, kTypeIcon, static_cast<unsigned>(i + 1), icon.data);
+    resources.push_back({kTypeIcon, static_cast<std::uint16_t>(i + 1), kLanguageNeutral, icon.data});
   }
-  put_resource(out, kTypeGroupIcon, 1, group);
-  put_resource(out, kTypeVersion, 1, version_info(texts));
-  put_resource(out, kTypeManifest, 1, application_manifest());
-  return out;
+  resources.push_back({kTypeGroupIcon, 1, kLanguageNeutral, group});
+  resources.push_back({kTypeVersion, 1, kLanguageNeutral, version_info(texts)});
+  resources.push_back({kTypeManifest, 1, kLanguageNeutral, application_manifest()});
+  return resources;
 }
 
 }  // namespace quorin::packer

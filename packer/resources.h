@@ -1,11 +1,12 @@
-// The launcher's resources as a .res file: application manifest, version
-// information and icon group. Pure code: bytes in, bytes out.
+// The launcher's resources: application manifest, version information and
+// icon group. Pure code: bytes in, bytes out.
 #pragma once
 
 #include <string>
 #include <vector>
 
 #include "packer/icon.h"
+#include "packer/resource_section.h"
 
 namespace quorin::packer {
 
@@ -25,7 +26,8 @@ std::string application_manifest();
 // one string table for translation 0x0000/0x04B0.
 std::string version_info(const VersionTexts& texts);
 
-// The whole .res file.
-std::string resource_file(const VersionTexts& texts, const std::vector<IconImage>& icons);
+// Every resource of a launcher: the icons and their group, the version
+// information and the manifest, all language-neutral.
+std::vector<Resource> launcher_resources(const VersionTexts& texts, const std::vector<IconImage>& icons);
 
 }  // namespace quorin::packer

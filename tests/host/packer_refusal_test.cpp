@@ -93,6 +93,7 @@ TEST_F(PackerRefusal, BadOptionValues) {
       {"icon that is not one", {"build", "--input", "@/app", "--child", "app.exe", "--icon", "@/bad.ico", "--output", "@/out.exe"}, "icon"},
       {"missing icon", {"build", "--input", "@/app", "--child", "app.exe", "--icon", "@/nope.ico", "--output", "@/out.exe"}, "icon"},
       {"empty spec", {"build", "--input", "@/app", "--child", "app.exe", "--spec", "", "--output", "@/out.exe"}, "--spec"},
+      {"company without room", {"build", "--input", "@/app", "--child", "app.exe", "--company", std::string(1024, 'c'), "--output", "@/out.exe"}, "--company"},
       {"level out of range", {"archive", "--input", "@/app", "--child", "app.exe", "--level", "30", "--output", "@/out.bin"}, "--level"},
   };
   for (const Refusal& refusal : cases) expect_refused(refusal);

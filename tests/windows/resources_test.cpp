@@ -5,6 +5,7 @@
 #define UNICODE  // RT_* as wide resource names
 #endif
 #include <windows.h>
+#include <imagehlp.h>
 
 #include <gtest/gtest.h>
 
@@ -164,6 +165,13 @@ TEST(Resources, GuiSubsystemSoNoConsoleOpens) {
   EXPECT_EQ(headers->FileHeader.Machine, IMAGE_FILE_MACHINE_AMD64);
   EXPECT_EQ(headers->OptionalHeader.Subsystem, IMAGE_SUBSYSTEM_WINDOWS_GUI);
   EXPECT_EQ(headers->FileHeader.TimeDateStamp, 0u);  // no link time: the same inputs give the same bytes
+}
+
+TEST(Resources, ImageChecksumIsTheOneTheSystemComputes) {
+  DWORD in_header = 0, computed = 0;
+  ASSERT_EQ(MapFileAndCheckSumW(launcher_path(L"resources_default").c_str(), &in_header, &computed), CHECKSUM_SUCCESS);
+  EXPECT_NE(in_header, 0u);
+  EXPECT_EQ(in_header, computed);
 }
 
 }  // namespace

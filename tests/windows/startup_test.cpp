@@ -34,6 +34,14 @@ TEST(Startup, RunsTheChildWithTheLaunchersVariables) {
   EXPECT_EQ(read_file(test_dir(L"startup_probe") + L"\\data\\readme.txt"), "hello\n");
 }
 
+TEST(Startup, SignedLauncherStillUnpacksAndRuns) {
+  remove_tree(test_dir(L"startup_probe"));
+  const ProcessResult run = start(L"signed_probe", L"signed");
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(report_value(run.out, "argv[1]"), "signed");
+  EXPECT_EQ(read_file(test_dir(L"startup_probe") + L"\\data\\readme.txt"), "hello\n");
+}
+
 TEST(Startup, InheritedMemoryVariablesAreRemovedAndParentIsOurOwnPid) {
   ProcessOptions options;
   options.env = {{L"QUORIN_ONEFILE_RANDOM", L"inheritedXYZ"},

@@ -1,0 +1,34 @@
+// Where the baked constants lie in a launcher: one block at the start of the
+// launcher's ".qconst" section, written by the packer into a copy of the stub.
+// Shared by the launcher (generated/baked.h) and the packer. Pure code.
+//
+//   offset  size   content
+//   0       16     kBakedMagic
+//   16      8      the attached data's RVA (relative to the image base), u64 LE
+//   24      8      the attached data's length L, u64 LE
+//   32      8192   target directory spec, 4096 UTF-16LE units with the terminator
+//   8224    2048   company, 1024 units with the terminator
+//   10272   2048   product, 1024 units with the terminator
+//   12320   64     version, 32 units with the terminator
+#pragma once
+
+#include <cstddef>
+
+namespace quorin::generated {
+
+inline constexpr char kBakedSectionName[] = ".qconst";
+inline constexpr char kBakedMagic[16] = "quorin baked v1";
+
+inline constexpr std::size_t kBakedSpecCap = 4096;
+inline constexpr std::size_t kBakedTextCap = 1024;
+inline constexpr std::size_t kBakedVersionCap = 32;
+
+inline constexpr std::size_t kBakedAttachedRvaOffset = 16;
+inline constexpr std::size_t kBakedAttachedLengthOffset = 24;
+inline constexpr std::size_t kBakedSpecOffset = 32;
+inline constexpr std::size_t kBakedCompanyOffset = kBakedSpecOffset + 2 * kBakedSpecCap;
+inline constexpr std::size_t kBakedProductOffset = kBakedCompanyOffset + 2 * kBakedTextCap;
+inline constexpr std::size_t kBakedVersionOffset = kBakedProductOffset + 2 * kBakedTextCap;
+inline constexpr std::size_t kBakedSize = kBakedVersionOffset + 2 * kBakedVersionCap;
+
+}  // namespace quorin::generated

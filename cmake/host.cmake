@@ -28,6 +28,7 @@ add_library(quorin_packer_core STATIC
   packer/options.cpp
   packer/pe_image.cpp
   packer/pe_writer.cpp
+  packer/platform_posix.cpp
   packer/resource_section.cpp
   packer/resources.cpp
   packer/stub_image.cpp

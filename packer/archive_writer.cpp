@@ -2,11 +2,6 @@
 // its bytes for the compressor come from the same mapping.
 #include "packer/archive_writer.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 // For ZSTD_getFrameProgression: how much input the workers have compressed.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
@@ -19,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "packer/platform.h"
 #include "payload/checksum.h"
 #include "payload/format.h"
 
@@ -30,39 +26,11 @@ constexpr std::size_t kFeedSize = 1 << 20;
 constexpr int kJobSize = 32 << 20;
 constexpr int kOverlapLog = 3;
 
-struct Mapping {
-  const unsigned char* data = nullptr;
-  std::size_t size = 0;
-  ~Mapping() {
-    if (data != nullptr) munmap(const_cast<unsigned char*>(data), size);
-  }
-};
-
-Result map_file(const InputFile& file, Mapping& mapping) {
-  const int fd = ::open(file.source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail("'" + file.source.string() + "': " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return fail("'" + file.source.string() + "': " + std::strerror(err));
-  }
-  if (static_cast<std::uint64_t>(st.st_size) != file.size) {
-    ::close(fd);
-    return fail("'" + file.source.string() + "': the file changed while it was packed");
-  }
-  if (file.size > 0) {
-    void* p = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) {
-      const int err = errno;
-      ::close(fd);
-      return fail("'" + file.source.string() + "': " + std::strerror(err));
-    }
-    ::madvise(p, file.size, MADV_SEQUENTIAL);
-    mapping.data = static_cast<const unsigned char*>(p);
-    mapping.size = file.size;
-  }
-  ::close(fd);
+// The file's bytes, for its checksum and for the compressor alike; a file
+// whose size changed since the folder was listed is refused.
+Result map_input(const InputFile& file, MappedFile& mapping) {
+  if (Result r = map_whole_file(file.source, mapping); !r) return r;
+  if (mapping.size != file.size) return fail("'" + path_text(file.source) + "': the file changed while it was packed");
   return ok();
 }
 
@@ -157,8 +125,8 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
   }
   Sink sink{context.get(), out, std::string(ZSTD_CStreamOutSize(), '\0'), 0, &progress, stats.archive_bytes};
   for (const InputFile& file : files) {
-    Mapping mapping;
-    if (Result r = map_file(file, mapping); !r) return r;
+    MappedFile mapping;
+    if (Result r = map_input(file, mapping); !r) return r;
     std::string header;
     for (char16_t unit : file.name) put_le(header, unit, 2);
     put_le(header, 0, 2);

@@ -3,11 +3,6 @@
 // it reads; the rest is pure code over the mapped bytes.
 #include "packer/attached_reader.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -32,39 +27,6 @@ std::uint64_t get_le(const unsigned char* at, int bytes) {
 }
 
 }  // namespace
-
-MappedFile::~MappedFile() {
-  if (data != nullptr) munmap(const_cast<unsigned char*>(data), size);
-}
-
-Result map_whole_file(const std::filesystem::path& path, MappedFile& file) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return fail("'" + path.string() + "': " + std::strerror(errno));
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    const int err = errno;
-    ::close(fd);
-    return fail("'" + path.string() + "': " + std::strerror(err));
-  }
-  if (!S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return fail("'" + path.string() + "': not a file");
-  }
-  file.size = static_cast<std::uint64_t>(st.st_size);
-  if (file.size > 0) {
-    void* p = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (p == MAP_FAILED) {
-      const int err = errno;
-      ::close(fd);
-      file.size = 0;
-      return fail("'" + path.string() + "': " + std::strerror(err));
-    }
-    ::madvise(p, file.size, MADV_SEQUENTIAL);
-    file.data = static_cast<const unsigned char*>(p);
-  }
-  ::close(fd);
-  return ok();
-}
 
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where) {
   where = {};

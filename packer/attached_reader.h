@@ -1,7 +1,7 @@
 // Reading attached data on the build machine the way the launcher reads it on
 // the user's: finding it in a launcher exe or taking a whole attached-data
 // file, the frame header, and the walk over the archive's entries through a
-// decoder with the launcher's settings. Maps the file it reads; pure otherwise.
+// decoder with the launcher's settings. Pure code over mapped bytes.
 #pragma once
 
 #include <cstdint>
@@ -11,22 +11,11 @@
 #include <vector>
 
 #include "packer/archive_writer.h"
+#include "packer/platform.h"
 #include "packer/result.h"
 #include "payload/entry_name.h"
 
 namespace quorin::packer {
-
-// A file mapped read-only for as long as this lives.
-struct MappedFile {
-  const unsigned char* data = nullptr;
-  std::uint64_t size = 0;
-  MappedFile() = default;
-  MappedFile(const MappedFile&) = delete;
-  MappedFile& operator=(const MappedFile&) = delete;
-  ~MappedFile();
-};
-
-Result map_whole_file(const std::filesystem::path& path, MappedFile& file);
 
 // Where the attached data lies in a file.
 struct AttachedLocation {

@@ -1,9 +1,6 @@
 // The packer's commands. Touches the file system.
 #include "packer/commands.h"
 
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -17,6 +14,7 @@
 #include "packer/input_tree.h"
 #include "packer/inspect.h"
 #include "packer/pe_writer.h"
+#include "packer/platform.h"
 #include "packer/resources.h"
 #include "packer/stub_image.h"
 #include "packer/utf16.h"
@@ -38,7 +36,7 @@ int report(const std::string& message) {
 // The partial output lies beside the final one, so the last step is a rename
 // on one file system: a failed build leaves nothing at OUT.
 fs::path partial_path_for(const fs::path& output) {
-  return output.parent_path() / (output.filename().string() + ".partial-" + std::to_string(getpid()));
+  return output.parent_path() / (path_text(output.filename()) + ".partial-" + std::to_string(process_id()));
 }
 
 // A partial output, removed unless it became the output.
@@ -54,8 +52,8 @@ struct Scratch {
 
 Result open_partial(Scratch& scratch, const fs::path& output) {
   scratch.partial = partial_path_for(output);
-  scratch.file = std::fopen(scratch.partial.c_str(), "wb+");
-  if (scratch.file == nullptr) return fail("'" + scratch.partial.string() + "': " + std::strerror(errno));
+  scratch.file = open_file(scratch.partial, "wb+");
+  if (scratch.file == nullptr) return fail("'" + path_text(scratch.partial) + "': " + std::strerror(errno));
   return ok();
 }
 
@@ -63,11 +61,11 @@ Result finish_output(Scratch& scratch, const fs::path& output) {
   if (scratch.file != nullptr) {
     const bool closed = std::fclose(scratch.file) == 0;
     scratch.file = nullptr;
-    if (!closed) return fail("'" + scratch.partial.string() + "': " + std::strerror(errno));
+    if (!closed) return fail("'" + path_text(scratch.partial) + "': " + std::strerror(errno));
   }
   std::error_code ec;
   fs::rename(scratch.partial, output, ec);
-  if (ec) return fail("'" + output.string() + "': " + ec.message());
+  if (ec) return fail("'" + path_text(output) + "': " + ec.message());
   scratch.partial.clear();
   return ok();
 }
@@ -144,13 +142,13 @@ Result compress_options(const ParsedArgs& parsed, CompressOptions& options) {
 Result read_launcher_icon(const fs::path& path, std::vector<IconImage>& images) {
   std::error_code ec;
   const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) return fail("icon '" + path.string() + "': no such file");
-  if (!fs::is_regular_file(status)) return fail("icon '" + path.string() + "': not a file");
+  if (ec || !fs::exists(status)) return fail("icon '" + path_text(path) + "': no such file");
+  if (!fs::is_regular_file(status)) return fail("icon '" + path_text(path) + "': not a file");
   if (Result r = read_icon_file(path, images); !r) return r;
   static const std::string kPng("\x89PNG\r\n\x1a\n", 8);
   for (std::size_t i = 0; i < images.size(); ++i) {
     const IconImage& image = images[i];
-    const std::string which = "icon '" + path.string() + "': image " + std::to_string(i + 1);
+    const std::string which = "icon '" + path_text(path) + "': image " + std::to_string(i + 1);
     if (image.data.compare(0, kPng.size(), kPng) != 0) continue;
     // The IHDR chunk comes first: length, "IHDR", width and height big-endian.
     if (image.data.size() < 24 || image.data.compare(12, 4, "IHDR") != 0) return fail(which + ": a damaged PNG");
@@ -175,9 +173,9 @@ Result check_output(const fs::path& output) {
   std::error_code ec;
   const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
   if (!fs::is_directory(folder, ec)) {
-    return fail("--output '" + output.string() + "': there is no folder '" + folder.string() + "'");
+    return fail("--output '" + path_text(output) + "': there is no folder '" + path_text(folder) + "'");
   }
-  if (fs::is_directory(output, ec)) return fail("--output '" + output.string() + "': a folder");
+  if (fs::is_directory(output, ec)) return fail("--output '" + path_text(output) + "': a folder");
   return ok();
 }
 
@@ -185,14 +183,16 @@ Result check_output(const fs::path& output) {
 // (and refused as a usage error) by the caller.
 Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, std::FILE* out, ArchiveStats& stats) {
   std::vector<InputFile> files;
-  if (Result r = collect_input(parsed.values.at("--input"), parsed.values.at("--child"), files); !r) return r;
+  if (Result r = collect_input(path_from_text(parsed.values.at("--input")), parsed.values.at("--child"), files); !r) {
+    return r;
+  }
   return write_attached_data(files, options, out, stats, progress_display(parsed, "packing"));
 }
 
 // Copies a ready attached-data file, verbatim.
 Result copy_attached(const fs::path& path, std::FILE* out, std::uint64_t& length) {
-  std::FILE* in = std::fopen(path.c_str(), "rb");
-  if (in == nullptr) return fail("--attached '" + path.string() + "': " + std::strerror(errno));
+  std::FILE* in = open_file(path, "rb");
+  if (in == nullptr) return fail("--attached '" + path_text(path) + "': " + std::strerror(errno));
   std::vector<char> buffer(std::size_t{1} << 20);
   length = 0;
   for (;;) {
@@ -206,14 +206,14 @@ Result copy_attached(const fs::path& path, std::FILE* out, std::uint64_t& length
   }
   const bool failed = std::ferror(in) != 0;
   std::fclose(in);
-  if (failed) return fail("--attached '" + path.string() + "': cannot be read");
+  if (failed) return fail("--attached '" + path_text(path) + "': cannot be read");
   return ok();
 }
 
 int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   CompressOptions options;
   if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
-  const fs::path output = parsed.values.at("--output");
+  const fs::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
   Scratch scratch;
   if (Result r = open_partial(scratch, output); !r) return report(r.error);
@@ -251,12 +251,12 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   VersionTexts texts;
   CompressOptions options;
   if (Result r = read_build_options(parsed, constants, texts, options); !r) return usage_error(command, r.error);
-  const fs::path output = parsed.values.at("--output");
+  const fs::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
 
   std::vector<IconImage> icons;
   if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {
-    if (Result r = read_launcher_icon(icon->second, icons); !r) return report(r.error);
+    if (Result r = read_launcher_icon(path_from_text(icon->second), icons); !r) return report(r.error);
   } else {
     icons = draw_default_icon();
   }
@@ -264,9 +264,9 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
 
   AttachedWriter write_attached;
   if (from_attached) {
-    const fs::path attached = parsed.values.at("--attached");
+    const fs::path attached = path_from_text(parsed.values.at("--attached"));
     std::error_code ec;
-    if (!fs::is_regular_file(attached, ec)) return report("--attached '" + attached.string() + "': not a readable file");
+    if (!fs::is_regular_file(attached, ec)) return report("--attached '" + path_text(attached) + "': not a readable file");
     write_attached = [attached](std::FILE* out, std::uint64_t& length) { return copy_attached(attached, out, length); };
   } else {
     write_attached = [&parsed, &options](std::FILE* out, std::uint64_t& length) {
@@ -289,19 +289,19 @@ int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std
   BakedConstants constants;
   unsigned version_parts[3];
   if (Result r = read_constants(parsed, constants, version_parts); !r) return usage_error(command, r.error);
-  const fs::path output = parsed.values.at("--output");
+  const fs::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
   std::ofstream out(output, std::ios::binary | std::ios::trunc);
   out << constants_source(constants, invocation);
   out.close();
-  if (!out) return report("'" + output.string() + "': cannot be written");
+  if (!out) return report("'" + path_text(output) + "': cannot be written");
   return 0;
 }
 
 }  // namespace
 
 ProgressFn progress_display(const ParsedArgs& parsed, const char* label) {
-  if (parsed.values.count("--quiet") != 0 || !isatty(STDERR_FILENO)) return nullptr;
+  if (parsed.values.count("--quiet") != 0 || !progress_terminal()) return nullptr;
   const auto start = std::chrono::steady_clock::now();
   // Short work shows nothing: the first line comes after 0.3 s.
   auto last = start + std::chrono::milliseconds(300);

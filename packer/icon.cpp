@@ -6,6 +6,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "packer/platform.h"
+
 namespace quorin::packer {
 
 namespace {
@@ -132,10 +134,10 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
 
 Result read_icon_file(const std::filesystem::path& path, std::vector<IconImage>& images) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) return fail("icon '" + path.string() + "': cannot be read");
+  if (!in) return fail("icon '" + path_text(path) + "': cannot be read");
   const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return fail("icon '" + path.string() + "': cannot be read");
-  if (Result r = parse_icon(bytes, images); !r) return fail("icon '" + path.string() + "': " + r.error);
+  if (in.bad()) return fail("icon '" + path_text(path) + "': cannot be read");
+  if (Result r = parse_icon(bytes, images); !r) return fail("icon '" + path_text(path) + "': " + r.error);
   return ok();
 }
 

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "packer/name_clash.h"
+#include "packer/platform.h"
 #include "packer/utf16.h"
 #include "payload/entry_name.h"
 
@@ -19,17 +20,17 @@ namespace {
 Result archive_name(const fs::path& relative, std::u16string& name) {
   name.clear();
   for (const fs::path& part : relative) {
-    const auto wide = utf8_to_utf16(part.string());
-    if (!wide) return fail("'" + relative.string() + "': the name is not valid UTF-8");
+    const auto wide = utf8_to_utf16(path_text(part));
+    if (!wide) return fail("'" + path_text(relative) + "': the name is not valid UTF-8");
     // A backslash inside a Linux file name would become a folder on Windows.
     if (wide->find(u'\\') != std::u16string::npos) {
-      return fail("'" + relative.string() + "': a name component contains a backslash");
+      return fail("'" + path_text(relative) + "': a name component contains a backslash");
     }
     if (!name.empty()) name.push_back(u'\\');
     name += *wide;
   }
   const std::string why = check_entry_name(name);
-  if (!why.empty()) return fail("'" + relative.string() + "': " + why);
+  if (!why.empty()) return fail("'" + path_text(relative) + "': " + why);
   return ok();
 }
 
@@ -45,12 +46,13 @@ std::string check_entry_name(const std::u16string& name) {
 Result collect_input(const fs::path& dir, const std::string& child_name, std::vector<InputFile>& files) {
   files.clear();
   std::error_code ec;
-  if (!fs::is_directory(dir, ec)) return fail("input folder '" + dir.string() + "': not a folder");
+  if (!fs::is_directory(dir, ec)) return fail("input folder '" + path_text(dir) + "': not a folder");
 
   std::string child_relative = child_name;
   std::replace(child_relative.begin(), child_relative.end(), '\\', '/');
-  const fs::path child_path = dir / fs::path(child_relative).lexically_normal();
-  if (child_relative.empty() || fs::path(child_relative).is_absolute()) {
+  const fs::path child_relative_path = path_from_text(child_relative).lexically_normal();
+  const fs::path child_path = dir / child_relative_path;
+  if (child_relative.empty() || child_relative_path.is_absolute() || child_relative_path.has_root_name()) {
     return fail("child '" + child_name + "': give a file name relative to the input folder");
   }
   const fs::file_status child_status = fs::status(child_path, ec);
@@ -62,19 +64,19 @@ Result collect_input(const fs::path& dir, const std::string& child_name, std::ve
   bool child_found = false;
 
   fs::recursive_directory_iterator it(dir, fs::directory_options::none, ec);
-  if (ec) return fail("input folder '" + dir.string() + "': " + ec.message());
+  if (ec) return fail("input folder '" + path_text(dir) + "': " + ec.message());
   for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
-    if (ec) return fail("input folder '" + dir.string() + "': " + ec.message());
+    if (ec) return fail("input folder '" + path_text(dir) + "': " + ec.message());
     const fs::directory_entry& entry = *it;
     // Follows links to files; links to folders are not entered (no loops).
     if (!entry.is_regular_file(ec)) continue;
     InputFile file;
     file.source = entry.path();
     file.size = entry.file_size(ec);
-    if (ec) return fail("'" + entry.path().string() + "': " + ec.message());
+    if (ec) return fail("'" + path_text(entry.path()) + "': " + ec.message());
     if (Result r = archive_name(entry.path().lexically_relative(dir), file.name); !r) return r;
     if (fs::equivalent(entry.path(), child_path, ec) && !child_found &&
-        entry.path().lexically_relative(dir) == fs::path(child_relative).lexically_normal()) {
+        entry.path().lexically_relative(dir) == child_relative_path) {
       child = std::move(file);
       child_found = true;
     } else {

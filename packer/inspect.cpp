@@ -3,10 +3,6 @@
 // Reads the file; extract writes into its output folder and nowhere else.
 #include "packer/inspect.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
@@ -18,6 +14,7 @@
 #include "packer/commands.h"
 #include "packer/input_tree.h"
 #include "packer/name_clash.h"
+#include "packer/platform.h"
 #include "packer/utf16.h"
 #include "payload/checksum.h"
 #include "payload/format.h"
@@ -56,8 +53,8 @@ struct Opened {
 };
 
 Result open_attached(const ParsedArgs& parsed, Opened& opened) {
-  const fs::path path = parsed.positional.at(0);
-  opened.label = path.string();
+  const fs::path path = path_from_text(parsed.positional.at(0));
+  opened.label = path_text(path);
   if (Result r = map_whole_file(path, opened.file); !r) return r;
   if (Result r = locate_attached_data(opened.file.data, opened.file.size, opened.where); !r) {
     return fail("'" + opened.label + "': " + r.error);
@@ -299,7 +296,7 @@ std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& p
 
 struct Extraction {
   fs::path root;
-  int fd = -1;                  // the file being written, or -1
+  std::FILE* file = nullptr;    // the file being written
   fs::path current;
   bool skip = false;            // the entry's data goes nowhere
   std::uint64_t written = 0;
@@ -307,29 +304,21 @@ struct Extraction {
   std::vector<std::string> problems;
 };
 
-// CRC-32 of a file on disk, 0 stored as 1; 0 when it cannot be read.
+// CRC-32 of a file on disk, 0 stored as 1; 0 when it cannot be read or has
+// another size.
 std::uint32_t existing_checksum(const fs::path& path, std::uint64_t expected_size) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) return 0;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<std::uint64_t>(st.st_size) != expected_size) {
-    ::close(fd);
-    return 0;
-  }
-  std::uint32_t crc = 0;
-  std::vector<unsigned char> buffer(1 << 16);
-  for (;;) {
-    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      ::close(fd);
-      return 0;
-    }
-    if (got == 0) break;
-    crc = payload::crc32_update(crc, buffer.data(), static_cast<std::uint64_t>(got));
-  }
-  ::close(fd);
-  return payload::stored_checksum(crc);
+  MappedFile mapped;
+  if (!map_whole_file(path, mapped) || mapped.size != expected_size) return 0;
+  return payload::checksum_of(mapped.data, mapped.size);
+}
+
+std::string error_text(const std::error_code& ec) { return ec.message(); }
+
+// What lies at path, without following a symbolic link.
+fs::file_type type_at(const fs::path& path, std::error_code& ec) {
+  const fs::file_status status = fs::symlink_status(path, ec);
+  if (ec == std::errc::no_such_file_or_directory) ec.clear();
+  return status.type();
 }
 
 // Makes the folders of a checked name below root. Each one is made here or
@@ -338,19 +327,21 @@ std::uint32_t existing_checksum(const fs::path& path, std::uint64_t expected_siz
 Result make_parents(const fs::path& root, const std::vector<std::string>& parts, fs::path& path) {
   path = root;
   for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    path /= parts[i];
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-      if (errno != ENOENT) return fail("'" + path.string() + "': " + std::strerror(errno));
-      if (::mkdir(path.c_str(), 0755) != 0 && errno != EEXIST) {
-        return fail("'" + path.string() + "': " + std::strerror(errno));
-      }
-      if (::lstat(path.c_str(), &st) != 0) return fail("'" + path.string() + "': " + std::strerror(errno));
+    path /= path_from_text(parts[i]);
+    std::error_code ec;
+    fs::file_type type = type_at(path, ec);
+    if (ec) return fail("'" + path_text(path) + "': " + error_text(ec));
+    if (type == fs::file_type::not_found) {
+      fs::create_directory(path, ec);
+      if (ec) return fail("'" + path_text(path) + "': " + error_text(ec));
+      type = type_at(path, ec);
     }
-    if (S_ISLNK(st.st_mode)) return fail("'" + path.string() + "': a symbolic link; extract writes only inside DIR");
-    if (!S_ISDIR(st.st_mode)) return fail("'" + path.string() + "': not a folder");
+    if (type == fs::file_type::symlink) {
+      return fail("'" + path_text(path) + "': a symbolic link; extract writes only inside DIR");
+    }
+    if (type != fs::file_type::directory) return fail("'" + path_text(path) + "': not a folder");
   }
-  path /= parts.back();
+  path /= path_from_text(parts.back());
   return ok();
 }
 
@@ -361,8 +352,8 @@ Result begin_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
     x.problems.push_back(label + ": not extracted: " + payload::name_problem_text(entry.name_problem));
     return ok();
   }
-  // The name's components, as UTF-8 Linux names: it has no slash, no empty,
-  // "." or ".." component (checked above), so each stays one name below root.
+  // The name's components, as UTF-8 names: it has no slash, no empty, "." or
+  // ".." component (the name rule), so each stays one name below root.
   std::vector<std::string> parts;
   std::u16string part;
   for (std::size_t i = 0; i <= entry.name.size(); ++i) {
@@ -374,33 +365,28 @@ Result begin_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
     }
   }
   if (Result r = make_parents(x.root, parts, x.current); !r) return fail(label + ": " + r.error);
-  struct stat st {};
-  if (::lstat(x.current.c_str(), &st) == 0) {
-    if (S_ISLNK(st.st_mode)) {
-      return fail(label + ": '" + x.current.string() + "': a symbolic link; extract writes only inside DIR");
-    }
-    if (S_ISDIR(st.st_mode)) return fail(label + ": '" + x.current.string() + "': a folder");
-    // The launcher's skip: a file already there with the entry's checksum
-    // (and, here, its size) is left alone.
-    if (S_ISREG(st.st_mode) && existing_checksum(x.current, entry.size) == entry.stored_checksum) {
-      ++x.unchanged;
-      return ok();
-    }
+  std::error_code ec;
+  const fs::file_type type = type_at(x.current, ec);
+  if (type == fs::file_type::symlink) {
+    return fail(label + ": '" + path_text(x.current) + "': a symbolic link; extract writes only inside DIR");
   }
-  x.fd = ::open(x.current.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (x.fd < 0) return fail(label + ": '" + x.current.string() + "': " + std::strerror(errno));
+  if (type == fs::file_type::directory) return fail(label + ": '" + path_text(x.current) + "': a folder");
+  // The launcher's skip: a file already there with the entry's checksum
+  // (and, here, its size) is left alone.
+  if (type == fs::file_type::regular && existing_checksum(x.current, entry.size) == entry.stored_checksum) {
+    ++x.unchanged;
+    return ok();
+  }
+  x.file = open_file(x.current, "wb");
+  if (x.file == nullptr) return fail(label + ": '" + path_text(x.current) + "': " + std::strerror(errno));
   x.skip = false;
   return ok();
 }
 
 Result write_piece(Extraction& x, const unsigned char* data, std::size_t size) {
   if (x.skip) return ok();
-  while (size > 0) {
-    const ssize_t put = ::write(x.fd, data, size);
-    if (put < 0 && errno == EINTR) continue;
-    if (put < 0) return fail("'" + x.current.string() + "': " + std::strerror(errno));
-    data += put;
-    size -= static_cast<std::size_t>(put);
+  if (std::fwrite(data, 1, size, x.file) != size) {
+    return fail("'" + path_text(x.current) + "': " + std::strerror(errno));
   }
   return ok();
 }
@@ -411,9 +397,9 @@ Result end_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
                          " but its data's is " + hex32(entry.data_checksum));
   }
   if (x.skip) return ok();
-  const int fd = x.fd;
-  x.fd = -1;
-  if (::close(fd) != 0) return fail("'" + x.current.string() + "': " + std::strerror(errno));
+  std::FILE* file = x.file;
+  x.file = nullptr;
+  if (std::fclose(file) != 0) return fail("'" + path_text(x.current) + "': " + std::strerror(errno));
   ++x.written;
   return ok();
 }
@@ -461,11 +447,11 @@ int run_extract(const ParsedArgs& parsed) {
   Opened opened;
   if (Result r = open_attached(parsed, opened); !r) return report(r.error);
   Extraction x;
-  x.root = parsed.values.at("--output");
+  x.root = path_from_text(parsed.values.at("--output"));
   std::error_code ec;
   fs::create_directories(x.root, ec);
   if (ec || !fs::is_directory(x.root, ec)) {
-    return report("--output '" + x.root.string() + "': " + (ec ? ec.message() : std::string("not a folder")));
+    return report("--output '" + path_text(x.root) + "': " + (ec ? ec.message() : std::string("not a folder")));
   }
   std::size_t index = 0;
   EntryHooks hooks;
@@ -480,14 +466,14 @@ int run_extract(const ParsedArgs& parsed) {
   };
   const WalkResult walk =
       walk_archive(opened.attached, opened.where.length, hooks, progress_display(parsed, "extracting"));
-  if (x.fd >= 0) ::close(x.fd);
+  if (x.file != nullptr) std::fclose(x.file);
   for (const std::string& problem : x.problems) report("'" + opened.label + "': " + problem);
   if (walk.end != WalkEnd::end_marker) {
     const std::string where = walk.end == WalkEnd::hook_failed ? "" : "archive: ";
     return report("'" + opened.label + "': " + where + walk.why);
   }
   std::printf("%s: %" PRIu64 " written, %" PRIu64 " unchanged, into %s\n", opened.label.c_str(), x.written,
-              x.unchanged, x.root.string().c_str());
+              x.unchanged, path_text(x.root).c_str());
   return x.problems.empty() ? 0 : kExitFailure;
 }
 

@@ -1,7 +1,5 @@
 // quorin-pack: builds single-file launchers. Parses the command line and runs
 // one command; errors are one line, "quorin-pack: <what failed>: <why>".
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,11 +12,12 @@
 #include "packer/archive_writer.h"
 #include "packer/commands.h"
 #include "packer/options.h"
+#include "packer/platform.h"
 
 using namespace quorin::packer;
 
 int main(int argc, char** argv) {
-  std::vector<std::string> args(argv + 1, argv + argc);
+  const std::vector<std::string> args = program_arguments(argc, argv);
   if (args.empty()) {
     std::fputs("quorin-pack: missing command\nTry 'quorin-pack --help'.\n", stderr);
     return kExitUsage;

@@ -9,6 +9,7 @@
 
 #include "generated/baked_layout.h"
 #include "packer/pe_image.h"
+#include "packer/platform.h"
 
 namespace quorin::packer {
 
@@ -39,7 +40,7 @@ void put_section_header(unsigned char* at, const PeSection& section) {
 Result io_error(const char* what) { return fail(std::string(what) + ": " + std::strerror(errno)); }
 
 Result seek_to(std::FILE* out, std::uint64_t offset) {
-  if (fseeko(out, static_cast<off_t>(offset), SEEK_SET) != 0) return io_error("writing the launcher");
+  if (!seek_file(out, offset)) return io_error("writing the launcher");
   return ok();
 }
 

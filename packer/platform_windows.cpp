@@ -1,0 +1,122 @@
+// The packer's system layer on Windows: paths and the command line are UTF-16
+// there, and become UTF-8 at this border.
+#include "packer/platform.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <io.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "packer/utf16.h"
+
+namespace quorin::packer {
+
+namespace {
+
+std::wstring wide(const std::string& text) {
+  const std::u16string units = utf8_to_utf16(text).value_or(u"");
+  return std::wstring(units.begin(), units.end());
+}
+
+std::string windows_error_text(DWORD code) {
+  char* text = nullptr;
+  const DWORD written = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr, code,
+      MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string out = written != 0 && text != nullptr ? text : "error " + std::to_string(code);
+  if (text != nullptr) LocalFree(text);
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == '.')) out.pop_back();
+  return out;
+}
+
+}  // namespace
+
+MappedFile::~MappedFile() {
+  if (data != nullptr) UnmapViewOfFile(data);
+  if (handle != nullptr) CloseHandle(handle);
+}
+
+Result map_whole_file(const std::filesystem::path& path, MappedFile& file) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return fail("'" + path_text(path) + "': " + windows_error_text(GetLastError()));
+  BY_HANDLE_FILE_INFORMATION info;
+  if (!GetFileInformationByHandle(handle, &info)) {
+    const DWORD error = GetLastError();
+    CloseHandle(handle);
+    return fail("'" + path_text(path) + "': " + windows_error_text(error));
+  }
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    CloseHandle(handle);
+    return fail("'" + path_text(path) + "': not a file");
+  }
+  file.size = static_cast<std::uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  if (file.size > 0) {
+    HANDLE mapping = CreateFileMappingW(handle, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    const DWORD error = GetLastError();
+    if (mapping == nullptr) {
+      CloseHandle(handle);
+      file.size = 0;
+      return fail("'" + path_text(path) + "': " + windows_error_text(error));
+    }
+    const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+    if (view == nullptr) {
+      const DWORD view_error = GetLastError();
+      CloseHandle(mapping);
+      CloseHandle(handle);
+      file.size = 0;
+      return fail("'" + path_text(path) + "': " + windows_error_text(view_error));
+    }
+    file.data = static_cast<const unsigned char*>(view);
+    file.handle = mapping;
+  }
+  // The view keeps the file open; its handle is not needed.
+  CloseHandle(handle);
+  return ok();
+}
+
+std::string path_text(const std::filesystem::path& path) {
+  const std::wstring& native = path.native();
+  return utf16_to_utf8(std::u16string(native.begin(), native.end()));
+}
+
+std::filesystem::path path_from_text(const std::string& text) { return std::filesystem::path(wide(text)); }
+
+std::FILE* open_file(const std::filesystem::path& path, const char* mode) {
+  return _wfopen(path.c_str(), wide(mode).c_str());
+}
+
+bool seek_file(std::FILE* file, std::uint64_t offset) {
+  return _fseeki64(file, static_cast<long long>(offset), SEEK_SET) == 0;
+}
+
+std::vector<std::string> program_arguments(int, char**) {
+  // The narrow arguments are in the ANSI code page, which cannot hold every
+  // name: take the wide command line instead.
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  std::vector<std::string> out;
+  for (int i = 1; args != nullptr && i < count; ++i) {
+    const std::wstring arg = args[i];
+    out.push_back(utf16_to_utf8(std::u16string(arg.begin(), arg.end())));
+  }
+  if (args != nullptr) LocalFree(args);
+  return out;
+}
+
+bool progress_terminal() {
+  if (!_isatty(_fileno(stderr))) return false;
+  // The console draws the line in place once it reads escape sequences.
+  HANDLE console = GetStdHandle(STD_ERROR_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(console, &mode)) return false;
+  return (mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+         SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
+}
+
+unsigned long process_id() { return GetCurrentProcessId(); }
+
+}  // namespace quorin::packer

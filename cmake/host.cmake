@@ -16,24 +16,8 @@ add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp)
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD ZLIB::ZLIB)
 
-add_library(quorin_packer_core STATIC
-  packer/archive_writer.cpp
-  packer/attached_reader.cpp
-  packer/commands.cpp
-  packer/generated_source.cpp
-  packer/icon.cpp
-  packer/input_tree.cpp
-  packer/inspect.cpp
-  packer/name_clash.cpp
-  packer/options.cpp
-  packer/pe_image.cpp
-  packer/pe_writer.cpp
-  packer/platform_posix.cpp
-  packer/resource_section.cpp
-  packer/resources.cpp
-  packer/stub_image.cpp
-  packer/stub_image.S
-  packer/utf16.cpp)
+include(cmake/packer_sources.cmake)
+add_library(quorin_packer_core STATIC ${QUORIN_PACKER_SOURCES} packer/platform_posix.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
 # The stub comes from the Windows side and is carried inside the packer.

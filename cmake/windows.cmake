@@ -16,9 +16,13 @@ set_target_properties(zstd_mingw PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_ZSTD_PREFIX}/include")
 
 include(cmake/pure_sources.cmake)
+add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop.cpp)
+target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
+# The decoder comes from whoever links it: the launcher takes the
+# decompression-only libzstd, the packer the whole one.
+target_include_directories(quorin_core PUBLIC "${QUORIN_ZSTD_PREFIX}/include")
+
 add_library(quorin_launcher STATIC
-  ${QUORIN_PURE_SOURCES}
-  errors/hard_stop.cpp
   errors/system_error.cpp
   launcher/env.cpp
   template/expand.cpp
@@ -26,7 +30,7 @@ add_library(quorin_launcher STATIC
   child/command_line.cpp
   child/run.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_launcher PUBLIC zstd_mingw z shell32)
+target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw z shell32)
 
 # The constants of the default build, for the stub and the tests that need them.
 add_library(quorin_default_constants STATIC generated/baked_constants.cpp)
@@ -43,6 +47,21 @@ set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 add_subdirectory("${QUORIN_GOOGLETEST_DIR}" googletest EXCLUDE_FROM_ALL)
+
+# The packer for Windows: the same sources as on Linux with the Windows system
+# layer, the whole libzstd (compression with worker threads) and the stub.
+set(QUORIN_ZSTD_FULL_PREFIX "${CMAKE_SOURCE_DIR}/.deps/zstd-mingw-full" CACHE PATH "libzstd with compression, for mingw")
+include(cmake/packer_sources.cmake)
+add_executable(quorin_pack_windows ${QUORIN_PACKER_SOURCES} packer/platform_windows.cpp packer/main.cpp)
+target_include_directories(quorin_pack_windows PRIVATE "${CMAKE_SOURCE_DIR}" "${QUORIN_ZSTD_FULL_PREFIX}/include")
+target_link_libraries(quorin_pack_windows PRIVATE quorin_core "${QUORIN_ZSTD_FULL_PREFIX}/lib/libzstd.a" z shell32)
+set(QUORIN_WINDOWS_STUB "${QUORIN_STUB_DIR}/quorin-stub.exe")
+set_source_files_properties("${CMAKE_SOURCE_DIR}/packer/stub_image.S" TARGET_DIRECTORY quorin_pack_windows PROPERTIES
+  COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_WINDOWS_STUB}\""
+  OBJECT_DEPENDS "${QUORIN_WINDOWS_STUB}")
+add_dependencies(quorin_pack_windows quorin_stub)
+target_link_options(quorin_pack_windows PRIVATE -s)
+set_target_properties(quorin_pack_windows PROPERTIES OUTPUT_NAME quorin-pack RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")
 
 include(tests/windows_tests.cmake)
 

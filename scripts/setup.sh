@@ -40,41 +40,64 @@ for tool in x86_64-w64-mingw32-g++ x86_64-w64-mingw32-gcc; do
   esac
 done
 
-# libzstd for Windows: built once from Debian's source package.
-if [ ! -f "$zstd_prefix/lib/libzstd.a" ] || [ ! -f "$zstd_prefix/include/zstd.h" ]; then
-  if ! grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ && ! grep -qs '^deb-src' /etc/apt/sources.list; then
-    echo "setup: adding deb-src entries for the configured Debian sources"
-    for f in /etc/apt/sources.list.d/*.sources; do
-      [ -f "$f" ] || continue
-      out="/etc/apt/sources.list.d/quorin-src-$(basename "$f")"
-      sed -e 's/^Types:[[:space:]]*deb$/Types: deb-src/' "$f" | "${sudo_cmd[@]}" tee "$out" >/dev/null
-    done
-    if [ -f /etc/apt/sources.list ]; then
-      grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
-        "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/quorin-src.list >/dev/null || true
-    fi
-    "${sudo_cmd[@]}" apt-get update -qq
+# Debian's source packages, for the libraries built here for Windows.
+add_source_entries() {
+  if grep -rqs '^Types:.*deb-src' /etc/apt/sources.list.d/ || grep -qs '^deb-src' /etc/apt/sources.list; then
+    return
   fi
-  src="$deps/src"
-  rm -rf "$src" && mkdir -p "$src"
+  echo "setup: adding deb-src entries for the configured Debian sources"
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    out="/etc/apt/sources.list.d/quorin-src-$(basename "$f")"
+    sed -e 's/^Types:[[:space:]]*deb$/Types: deb-src/' "$f" | "${sudo_cmd[@]}" tee "$out" >/dev/null
+  done
+  if [ -f /etc/apt/sources.list ]; then
+    grep '^deb ' /etc/apt/sources.list | sed 's/^deb /deb-src /' |
+      "${sudo_cmd[@]}" tee /etc/apt/sources.list.d/quorin-src.list >/dev/null || true
+  fi
+  "${sudo_cmd[@]}" apt-get update -qq
+}
+
+# Unpacks source package $1 into directory $2/$3.
+fetch_source() {
+  local package=$1 into=$2 name=$3
+  add_source_entries
+  rm -rf "$into" && mkdir -p "$into"
   # A mirror may list a source version it does not serve (the security suite's
   # can 404); try every version apt knows, newest first.
-  fetched=0
-  for v in $(apt-cache showsrc libzstd | sed -n 's/^Version: //p' | sort -rV | uniq); do
-    if (cd "$src" && apt-get source -qq --download-only "libzstd=$v" >/dev/null 2>&1); then fetched=1; break; fi
-    rm -f "$src"/*
+  local fetched=0
+  for v in $(apt-cache showsrc "$package" | sed -n 's/^Version: //p' | sort -rV | uniq); do
+    if (cd "$into" && apt-get source -qq --download-only "$package=$v" >/dev/null 2>&1); then fetched=1; break; fi
+    rm -f "$into"/*
   done
-  [ "$fetched" = 1 ] || { echo "setup: could not fetch the libzstd source package" >&2; exit 1; }
-  dsc=$(ls "$src"/libzstd_*.dsc | head -n 1)
-  (cd "$src" && dpkg-source -x "$dsc" zstd >/dev/null)
+  [ "$fetched" = 1 ] || { echo "setup: could not fetch the $package source package" >&2; exit 1; }
+  local dsc
+  dsc=$(ls "$into"/*.dsc | head -n 1)
+  (cd "$into" && dpkg-source -x "$dsc" "$name" >/dev/null)
+}
+
+# libzstd for Windows, from Debian's source package, twice: decompression
+# only for the launcher, and whole with worker threads for the packer's
+# Windows build.
+zstd_full_prefix="$deps/zstd-mingw-full"
+if [ ! -f "$zstd_prefix/lib/libzstd.a" ] || [ ! -f "$zstd_prefix/include/zstd.h" ] ||
+   [ ! -f "$zstd_full_prefix/lib/libzstd.a" ]; then
+  src="$deps/src"
+  fetch_source libzstd "$src" zstd
+  zstd_make=(make -s -C "$src/zstd/lib" -j"$(nproc)" libzstd.a CC=x86_64-w64-mingw32-gcc AR=x86_64-w64-mingw32-ar)
   echo "setup: building libzstd (decompression) for x86_64-w64-mingw32"
-  make -s -C "$src/zstd/lib" -j"$(nproc)" libzstd.a \
-    CC=x86_64-w64-mingw32-gcc AR=x86_64-w64-mingw32-ar \
-    CFLAGS="-O2 -DNDEBUG" ZSTD_LIB_COMPRESSION=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 \
+  "${zstd_make[@]}" CFLAGS="-O2 -DNDEBUG" ZSTD_LIB_COMPRESSION=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 \
     ZSTD_LEGACY_SUPPORT=0 >/dev/null
   mkdir -p "$zstd_prefix/lib" "$zstd_prefix/include"
   cp "$src/zstd/lib/libzstd.a" "$zstd_prefix/lib/"
   cp "$src/zstd/lib/zstd.h" "$src/zstd/lib/zstd_errors.h" "$zstd_prefix/include/"
+  echo "setup: building libzstd (compression, threads) for x86_64-w64-mingw32"
+  make -s -C "$src/zstd/lib" clean >/dev/null
+  "${zstd_make[@]}" CFLAGS="-O2 -DNDEBUG" CPPFLAGS="-DZSTD_MULTITHREAD" ZSTD_LIB_DICTBUILDER=0 \
+    ZSTD_LIB_DEPRECATED=0 ZSTD_LEGACY_SUPPORT=0 >/dev/null
+  mkdir -p "$zstd_full_prefix/lib" "$zstd_full_prefix/include"
+  cp "$src/zstd/lib/libzstd.a" "$zstd_full_prefix/lib/"
+  cp "$src/zstd/lib/zstd.h" "$src/zstd/lib/zstd_errors.h" "$src/zstd/lib/zdict.h" "$zstd_full_prefix/include/"
   rm -rf "$src"
 fi
 

@@ -1,0 +1,20 @@
+# The packer's sources, the same for Linux and Windows but for the system
+# layer (packer/platform_posix.cpp or packer/platform_windows.cpp) and main.
+set(QUORIN_PACKER_SOURCES
+  packer/archive_writer.cpp
+  packer/attached_reader.cpp
+  packer/commands.cpp
+  packer/generated_source.cpp
+  packer/icon.cpp
+  packer/input_tree.cpp
+  packer/inspect.cpp
+  packer/name_clash.cpp
+  packer/options.cpp
+  packer/pe_image.cpp
+  packer/pe_writer.cpp
+  packer/resource_section.cpp
+  packer/resources.cpp
+  packer/stub_image.cpp
+  packer/stub_image.S
+  packer/utf16.cpp)
+list(TRANSFORM QUORIN_PACKER_SOURCES PREPEND "${CMAKE_SOURCE_DIR}/")

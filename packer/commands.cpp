@@ -168,7 +168,7 @@ Result read_launcher_icon(const fs::path& path, std::vector<IconImage>& images) 
 }
 
 // The output's folder must exist and the output must not be a folder: found
-// before any work is done, not by the linker at its end.
+// before any work is done, not at its end.
 Result check_output(const fs::path& output) {
   std::error_code ec;
   const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");

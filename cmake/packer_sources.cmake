@@ -3,6 +3,7 @@
 set(QUORIN_PACKER_SOURCES
   packer/archive_writer.cpp
   packer/attached_reader.cpp
+  packer/build_command.cpp
   packer/commands.cpp
   packer/generated_source.cpp
   packer/icon.cpp
@@ -12,8 +13,10 @@ set(QUORIN_PACKER_SOURCES
   packer/options.cpp
   packer/pe_image.cpp
   packer/pe_writer.cpp
+  packer/program_info.cpp
   packer/resource_section.cpp
   packer/resources.cpp
+  packer/spec_check.cpp
   packer/stub_image.cpp
   packer/stub_image.S
   packer/utf16.cpp)

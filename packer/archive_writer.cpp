@@ -73,6 +73,14 @@ Result feed(Sink& sink, const void* data, std::size_t size, ZSTD_EndDirective mo
 
 }  // namespace
 
+std::uint64_t content_hash_update(std::uint64_t hash, const void* data, std::size_t size) {
+  constexpr std::uint64_t kOffsetBasis = 0xCBF29CE484222325ull, kPrime = 0x100000001B3ull;
+  if (hash == 0) hash = kOffsetBasis;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * kPrime;
+  return hash;
+}
+
 std::uint64_t archive_size(const std::vector<InputFile>& files) {
   std::uint64_t total = 2;  // the end marker
   for (const InputFile& file : files) total += 2 * (file.name.size() + 1) + 8 + 4 + file.size;
@@ -132,6 +140,7 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     put_le(header, 0, 2);
     put_le(header, file.size, 8);
     put_le(header, payload::checksum_of(mapping.data, file.size), 4);
+    stats.content_hash = content_hash_update(stats.content_hash, header.data(), header.size());
     if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
     for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {
       const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(kFeedSize, file.size - offset));

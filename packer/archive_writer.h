@@ -24,7 +24,13 @@ struct ArchiveStats {
   std::uint64_t archive_bytes = 0;    // the frame's content
   std::uint64_t attached_bytes = 0;   // the whole attached data
   unsigned window_log = 0;
+  // A 64-bit hash of every entry's header (name, size, checksum): different
+  // contents give different values, the same inputs the same one.
+  std::uint64_t content_hash = 0;
 };
+
+// The 64-bit hash behind content_hash (FNV-1a), continuing from hash (0 to start).
+std::uint64_t content_hash_update(std::uint64_t hash, const void* data, std::size_t size);
 
 // Called now and then with the archive bytes compressed so far.
 using ProgressFn = std::function<void(std::uint64_t done, std::uint64_t total)>;

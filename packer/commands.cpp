@@ -13,8 +13,10 @@
 #include "packer/icon.h"
 #include "packer/input_tree.h"
 #include "packer/inspect.h"
+#include "packer/command_parts.h"
 #include "packer/pe_writer.h"
 #include "packer/platform.h"
+#include "packer/program_info.h"
 #include "packer/resources.h"
 #include "packer/stub_image.h"
 #include "packer/utf16.h"
@@ -23,15 +25,18 @@ namespace quorin::packer {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr const char16_t* kDefaultOriginalFilename = u"Brindlex_POCKET_VARIANT_ONEFILE.exe";
-constexpr const char16_t* kDefaultInternalName = u"Brindlex_POCKET_VARIANT_ONEFILE";
-
 int report(const std::string& message) {
+  end_progress_line();
   std::fprintf(stderr, "quorin-pack: %s\n", message.c_str());
   return kExitFailure;
 }
+
+namespace {
+
+// Set while a progress line stands unfinished on the terminal.
+bool g_progress_line_open = false;
+
+}  // namespace
 
 // The partial output lies beside the final one, so the last step is a rename
 // on one file system: a failed build leaves nothing at OUT.
@@ -39,20 +44,17 @@ fs::path partial_path_for(const fs::path& output) {
   return output.parent_path() / (path_text(output.filename()) + ".partial-" + std::to_string(process_id()));
 }
 
-// A partial output, removed unless it became the output.
-struct Scratch {
-  fs::path partial;
-  std::FILE* file = nullptr;
-  ~Scratch() {
-    if (file != nullptr) std::fclose(file);
-    std::error_code ec;
-    if (!partial.empty()) fs::remove(partial, ec);
-  }
-};
+Scratch::~Scratch() {
+  remove_on_interrupt({});
+  if (file != nullptr) std::fclose(file);
+  std::error_code ec;
+  if (!partial.empty()) fs::remove(partial, ec);
+}
 
 Result open_partial(Scratch& scratch, const fs::path& output) {
   scratch.partial = partial_path_for(output);
-  scratch.file = open_file(scratch.partial, "wb+");
+  scratch.file = create_output_file(scratch.partial);
+  if (scratch.file != nullptr) remove_on_interrupt(scratch.partial);
   if (scratch.file == nullptr) return fail("'" + path_text(scratch.partial) + "': " + std::strerror(errno));
   return ok();
 }
@@ -82,6 +84,8 @@ Result text_option(const ParsedArgs& parsed, const char* name, std::u16string fa
   return ok();
 }
 
+namespace {
+
 Result number_option(const ParsedArgs& parsed, const char* name, int low, int high, int& out) {
   const auto it = parsed.values.find(name);
   if (it == parsed.values.end()) return ok();
@@ -95,7 +99,8 @@ Result number_option(const ParsedArgs& parsed, const char* name, int low, int hi
   return ok();
 }
 
-// X.Y.Z, each a number from 0 to 65535: the version resource holds 16 bits a part.
+}  // namespace
+
 Result parse_version(const std::u16string& version, unsigned parts[3]) {
   const std::string text = utf16_to_utf8(version);
   const std::string why = "--version '" + text + "': give three numbers of 0 to 65535, as 1.2.3";
@@ -113,6 +118,9 @@ Result parse_version(const std::u16string& version, unsigned parts[3]) {
   return ok();
 }
 
+namespace {
+
+// The generate command's constants, with the stub's defaults.
 Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsigned version_parts[3]) {
   const BakedConstants defaults = default_constants();
   if (Result r = text_option(parsed, "--spec", defaults.spec, constants.spec); !r) return r;
@@ -129,6 +137,8 @@ Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsig
   }
   return parse_version(constants.version, version_parts);
 }
+
+}  // namespace
 
 Result compress_options(const ParsedArgs& parsed, CompressOptions& options) {
   if (Result r = number_option(parsed, "--level", 1, 22, options.level); !r) return r;
@@ -181,12 +191,14 @@ Result check_output(const fs::path& output) {
 
 // The packing work of archive and build. The compression options were read
 // (and refused as a usage error) by the caller.
-Result pack_folder(const ParsedArgs& parsed, const CompressOptions& options, std::FILE* out, ArchiveStats& stats) {
-  std::vector<InputFile> files;
-  if (Result r = collect_input(path_from_text(parsed.values.at("--input")), parsed.values.at("--child"), files); !r) {
-    return r;
-  }
-  return write_attached_data(files, options, out, stats, progress_display(parsed, "packing"));
+Result collect_program_folder(const ParsedArgs& parsed, std::vector<InputFile>& files) {
+  const std::string child = parsed.values.at("--child");
+  if (Result r = collect_input(path_from_text(parsed.values.at("--input")), child, files); !r) return r;
+  // The launcher starts the first entry: it must be a program it can start.
+  MappedFile program;
+  if (Result r = map_whole_file(files.front().source, program); !r) return r;
+  if (Result r = check_x64_program(program.data, program.size); !r) return fail("child '" + child + "': " + r.error);
+  return ok();
 }
 
 // Copies a ready attached-data file, verbatim.
@@ -210,6 +222,8 @@ Result copy_attached(const fs::path& path, std::FILE* out, std::uint64_t& length
   return ok();
 }
 
+namespace {
+
 int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   CompressOptions options;
   if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
@@ -217,68 +231,10 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = check_output(output); !r) return report(r.error);
   Scratch scratch;
   if (Result r = open_partial(scratch, output); !r) return report(r.error);
+  std::vector<InputFile> files;
+  if (Result r = collect_program_folder(parsed, files); !r) return report(r.error);
   ArchiveStats stats;
-  if (Result r = pack_folder(parsed, options, scratch.file, stats); !r) return report(r.error);
-  if (Result r = finish_output(scratch, output); !r) return report(r.error);
-  return 0;
-}
-
-// The texts and numbers of build's command line; what is wrong with them is a
-// usage error, found before any work is done.
-Result read_build_options(const ParsedArgs& parsed, BakedConstants& constants, VersionTexts& texts,
-                          CompressOptions& options) {
-  if (Result r = compress_options(parsed, options); !r) return r;
-  if (Result r = read_constants(parsed, constants, texts.version_parts); !r) return r;
-  texts.company = constants.company;
-  texts.product = constants.product;
-  texts.version = constants.version;
-  if (Result r = text_option(parsed, "--original-filename", kDefaultOriginalFilename, texts.original_filename); !r) {
-    return r;
-  }
-  if (Result r = text_option(parsed, "--internal-name", kDefaultInternalName, texts.internal_name); !r) return r;
-  if (Result r = text_option(parsed, "--file-description", kDefaultOriginalFilename, texts.file_description); !r) {
-    return r;
-  }
-  for (const std::u16string* text : {&texts.original_filename, &texts.internal_name, &texts.file_description}) {
-    if (text->find(u'\0') != std::u16string::npos) return fail("a text option holds a NUL character");
-  }
-  return ok();
-}
-
-int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
-  const bool from_attached = parsed.values.count("--attached") != 0;
-  BakedConstants constants;
-  VersionTexts texts;
-  CompressOptions options;
-  if (Result r = read_build_options(parsed, constants, texts, options); !r) return usage_error(command, r.error);
-  const fs::path output = path_from_text(parsed.values.at("--output"));
-  if (Result r = check_output(output); !r) return report(r.error);
-
-  std::vector<IconImage> icons;
-  if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {
-    if (Result r = read_launcher_icon(path_from_text(icon->second), icons); !r) return report(r.error);
-  } else {
-    icons = draw_default_icon();
-  }
-  const std::vector<Resource> resources = launcher_resources(texts, icons);
-
-  AttachedWriter write_attached;
-  if (from_attached) {
-    const fs::path attached = path_from_text(parsed.values.at("--attached"));
-    std::error_code ec;
-    if (!fs::is_regular_file(attached, ec)) return report("--attached '" + path_text(attached) + "': not a readable file");
-    write_attached = [attached](std::FILE* out, std::uint64_t& length) { return copy_attached(attached, out, length); };
-  } else {
-    write_attached = [&parsed, &options](std::FILE* out, std::uint64_t& length) {
-      ArchiveStats stats;
-      if (Result r = pack_folder(parsed, options, out, stats); !r) return r;
-      length = stats.attached_bytes;
-      return ok();
-    };
-  }
-  Scratch scratch;
-  if (Result r = open_partial(scratch, output); !r) return report(r.error);
-  if (Result r = write_launcher(stub_image(), constants, resources, write_attached, scratch.file); !r) {
+  if (Result r = write_attached_data(files, options, scratch.file, stats, progress_display(parsed, "packing")); !r) {
     return report(r.error);
   }
   if (Result r = finish_output(scratch, output); !r) return report(r.error);
@@ -302,27 +258,45 @@ int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std
 
 ProgressFn progress_display(const ParsedArgs& parsed, const char* label) {
   if (parsed.values.count("--quiet") != 0 || !progress_terminal()) return nullptr;
-  const auto start = std::chrono::steady_clock::now();
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
   // Short work shows nothing: the first line comes after 0.3 s.
   auto last = start + std::chrono::milliseconds(300);
   bool shown = false;
-  return [label, start, last, shown](std::uint64_t done, std::uint64_t total) mutable {
-    const auto now = std::chrono::steady_clock::now();
+  std::uint64_t last_done = 0;
+  double smoothed_rate = 0;  // bytes per second, averaged over the updates
+  return [label, start, last, shown, last_done, smoothed_rate](std::uint64_t done, std::uint64_t total) mutable {
+    const auto now = Clock::now();
     if (done < total && now - last < std::chrono::milliseconds(200)) return;
     if (done >= total && !shown) return;
+    // The rate since the last update, smoothed so that the time left follows
+    // a rate that falls (or rises) instead of the average since the start.
+    const double interval = std::chrono::duration<double>(now - (shown ? last : start)).count();
+    if (interval > 0 && done >= last_done) {
+      const double recent = static_cast<double>(done - last_done) / interval;
+      smoothed_rate = shown ? 0.7 * smoothed_rate + 0.3 * recent : recent;
+    }
     last = now;
+    last_done = done;
     shown = true;
-    const double seconds = std::chrono::duration<double>(now - start).count();
     const double mib = 1024.0 * 1024.0;
-    const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
-    const double left = rate > 0 && total > done ? static_cast<double>(total - done) / rate : 0;
+    const double left = smoothed_rate > 0 && total > done ? static_cast<double>(total - done) / smoothed_rate : 0;
     const int percent = total > 0 ? static_cast<int>(100.0 * static_cast<double>(done) / static_cast<double>(total)) : 100;
     // "\r" and the clearing of the line's rest ("\033[K") rewrite it in place.
     std::fprintf(stderr, "\r%s: %.1f of %.1f MiB (%d%%), %.1f MiB/s, %ds left\033[K", label, done / mib,
-                 total / mib, percent, rate / mib, static_cast<int>(left + 0.5));
+                 total / mib, percent, smoothed_rate / mib, static_cast<int>(left + 0.5));
+    g_progress_line_open = done < total;
+    note_progress_line(g_progress_line_open);
     if (done >= total) std::fputc('\n', stderr);
     std::fflush(stderr);
   };
+}
+
+void end_progress_line() {
+  if (!g_progress_line_open) return;
+  std::fputc('\n', stderr);
+  g_progress_line_open = false;
+  note_progress_line(false);
 }
 
 int run_command(const CommandSpec& command, const ParsedArgs& parsed, const std::string& invocation) {

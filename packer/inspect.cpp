@@ -11,6 +11,7 @@
 #include <map>
 
 #include "packer/attached_reader.h"
+#include "packer/command_parts.h"
 #include "packer/commands.h"
 #include "packer/input_tree.h"
 #include "packer/name_clash.h"
@@ -26,11 +27,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kMaxWindowSize = std::uint64_t{1} << payload::kMaxWindowLog;
-
-int report(const std::string& message) {
-  std::fprintf(stderr, "quorin-pack: %s\n", message.c_str());
-  return kExitFailure;
-}
 
 std::uint64_t get_le(const unsigned char* at, int bytes) {
   std::uint64_t value = 0;
@@ -182,10 +178,11 @@ void print_list_json(const Opened& opened, const FrameHeader& header, bool heade
 
 // Every way the attached data departs from what a sound writer produces or
 // from what the launcher can unpack, one line each.
-std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& progress) {
+}  // namespace
+
+std::vector<std::string> attached_data_problems(const unsigned char* attached, std::uint64_t length,
+                                                const ProgressFn& progress, AttachedSummary* summary) {
   std::vector<std::string> problems;
-  const std::uint64_t length = opened.where.length;
-  const unsigned char* attached = opened.attached;
 
   FrameHeader header;
   bool decodable = true;
@@ -221,6 +218,11 @@ std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& p
       return ok();
     };
     const WalkResult walk = walk_archive(attached, length, hooks, progress);
+    if (summary != nullptr) {
+      for (const EntryRecord& entry : walk.entries) summary->files += entry.complete ? 1 : 0;
+      summary->archive_bytes = walk.archive_bytes;
+      if (!walk.entries.empty()) summary->first_name = walk.entries[0].name;
+    }
     if (!walk.entries.empty() && walk.entries[0].complete && child_start != "MZ") {
       problems.push_back("entry 1 ('" + printable_name(walk.entries[0].name) +
                          "'): the launcher starts the first entry, but it is not a Windows program (no \"MZ\" "
@@ -291,6 +293,8 @@ std::vector<std::string> find_problems(const Opened& opened, const ProgressFn& p
   }
   return problems;
 }
+
+namespace {
 
 // ---- extract ----
 
@@ -433,7 +437,16 @@ int run_list(const ParsedArgs& parsed) {
 int run_verify(const ParsedArgs& parsed) {
   Opened opened;
   if (Result r = open_attached(parsed, opened); !r) return report(r.error);
-  const std::vector<std::string> problems = find_problems(opened, progress_display(parsed, "verifying"));
+  const std::vector<std::string> problems =
+      attached_data_problems(opened.attached, opened.where.length, progress_display(parsed, "verifying"), nullptr);
+  if (parsed.values.count("--json") != 0) {
+    std::string out = "{\n  \"file\": " + json_string(opened.label) + ",\n  \"ok\": " + json_bool(problems.empty()) +
+                      ",\n  \"problems\": [";
+    for (std::size_t i = 0; i < problems.size(); ++i) out += std::string(i ? "," : "") + "\n    " + json_string(problems[i]);
+    out += problems.empty() ? "]\n}\n" : "\n  ]\n}\n";
+    std::fputs(out.c_str(), stdout);
+    return problems.empty() ? 0 : kExitFailure;
+  }
   for (const std::string& problem : problems) std::printf("%s: %s\n", opened.label.c_str(), problem.c_str());
   if (!problems.empty()) {
     std::printf("%s: %zu problem%s\n", opened.label.c_str(), problems.size(), problems.size() == 1 ? "" : "s");

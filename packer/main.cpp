@@ -28,14 +28,21 @@ int main(int argc, char** argv) {
     std::fputs(about != nullptr ? command_help(*about).c_str() : general_help().c_str(), stdout);
     return 0;
   }
-  if (args[0] == "--version") {
+  if (args[0] == "--version" || args[0] == "-V") {
     std::printf("quorin-pack %s\n", kPackerVersion);
     return 0;
   }
   const CommandSpec* command = find_command(args[0]);
   if (command == nullptr) {
-    const char* what = args[0].size() > 1 && args[0][0] == '-' ? "option" : "command";
-    std::fprintf(stderr, "quorin-pack: unknown %s '%s'\nTry 'quorin-pack --help'.\n", what, args[0].c_str());
+    const bool option = args[0].size() > 1 && args[0][0] == '-';
+    std::vector<std::string> known = {"--help", "--version"};
+    if (!option) {
+      known.clear();
+      for (const CommandSpec& spec : commands()) known.push_back(spec.name);
+    }
+    const std::string nearest = nearest_name(args[0], known);
+    std::fprintf(stderr, "quorin-pack: unknown %s '%s'%s\nTry 'quorin-pack --help'.\n", option ? "option" : "command",
+                 args[0].c_str(), nearest.empty() ? "" : (" (did you mean '" + nearest + "'?)").c_str());
     return kExitUsage;
   }
   ParsedArgs parsed;
@@ -45,6 +52,7 @@ int main(int argc, char** argv) {
     std::fputs(command_help(*command).c_str(), stdout);
     return 0;
   }
+  watch_for_interrupts();
   std::string invocation = "quorin-pack";
   for (const std::string& arg : args) invocation += " " + arg;
   return run_command(*command, parsed, invocation);

@@ -1,6 +1,7 @@
 // The packer's command line. Pure code apart from printing a usage error.
 #include "packer/options.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "packer/commands.h"
@@ -9,19 +10,21 @@ namespace quorin::packer {
 
 namespace {
 
-const OptionSpec kLevel{"--level", "N", "zstd compression level, 1 to 22 (default: 9)"};
-const OptionSpec kThreads{"--threads", "N", "compression threads, 1 to 256 (default: one per core)"};
-const OptionSpec kQuiet{"--quiet", nullptr, "no progress display (default: progress on a terminal only)"};
+const OptionSpec kLevel{"--level", "N", "zstd compression level, 1 to 22, also as -1 to -22 (default: 9)"};
+const OptionSpec kThreads{"--threads", "N", "compression threads, 1 to 256 (default: one per core)", 'T'};
+const OptionSpec kQuiet{"--quiet", nullptr, "no progress display and no summary (default: progress on a terminal only)",
+                        'q'};
 const OptionSpec kInput{"--input", "DIR", "the application folder to pack (required)"};
 const OptionSpec kChild{"--child", "NAME",
                         "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first "
                         "(required)"};
-const OptionSpec kHelp{"--help", nullptr, "show this help and exit"};
-const OptionSpec kSpec{"--spec", "TEXT",
-                       "target directory spec (default: {CACHE_DIR}\\Brindlex\\PocketVariant\\{VERSION}\\20260923_175815)"};
-const OptionSpec kCompany{"--company", "TEXT", "company name (default: Quadrel)"};
-const OptionSpec kProduct{"--product", "TEXT", "product name (default: Brindlex Pocket Variant)"};
-const OptionSpec kVersion{"--version", "X.Y.Z", "version, three numbers of 0 to 65535 (default: 3.1.95)"};
+const OptionSpec kHelp{"--help", nullptr, "show this help and exit", 'h'};
+// The stub's own constants, which generate writes.
+const OptionSpec kStubSpec{"--spec", "TEXT",
+                           "target directory spec (default: {CACHE_DIR}\\Brindlex\\PocketVariant\\{VERSION}\\20260923_175815)"};
+const OptionSpec kStubCompany{"--company", "TEXT", "company name (default: Quadrel)"};
+const OptionSpec kStubProduct{"--product", "TEXT", "product name (default: Brindlex Pocket Variant)"};
+const OptionSpec kStubVersion{"--version", "X.Y.Z", "version, three numbers of 0 to 65535 (default: 3.1.95)"};
 
 constexpr std::size_t kOptionColumn = 26;
 constexpr std::size_t kCommandColumn = 12;
@@ -94,21 +97,29 @@ const std::vector<CommandSpec>& commands() {
          "--input)"},
         {"--attached", "FILE",
          "use this attached-data file verbatim instead of packing a folder (required unless --input)"},
-        {"--output", "OUT.exe", "the launcher to write, replaced only when the build succeeds (required)"},
-        kSpec, kCompany, kProduct, kVersion,
-        {"--original-filename", "TEXT", "OriginalFilename text (default: Brindlex_POCKET_VARIANT_ONEFILE.exe)"},
-        {"--internal-name", "TEXT", "InternalName text (default: Brindlex_POCKET_VARIANT_ONEFILE)"},
-        {"--file-description", "TEXT", "FileDescription text (default: Brindlex_POCKET_VARIANT_ONEFILE.exe)"},
+        {"--output", "OUT.exe", "the launcher to write, replaced only when the build succeeds (required)", 'o'},
+        {"--spec", "TEXT",
+         "where the launcher unpacks, with placeholders such as {CACHE_DIR} (default: "
+         "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\ and a stamp of the build, YYYYMMDD_HHMMSS, from "
+         "SOURCE_DATE_EPOCH when it is set, else from the archive's content)"},
+        {"--company", "TEXT", "company name (default: the product)"},
+        {"--product", "TEXT", "product name (default: the child's file name without its extension)"},
+        {"--version", "X.Y.Z",
+         "version, three numbers of 0 to 65535 (default: the child's own file version, else 1.0.0)"},
+        {"--original-filename", "TEXT", "OriginalFilename text (default: the file name of OUT.exe)"},
+        {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
+        {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
         {"--icon", "FILE.ico",
          "the launcher's icon, 1 to 256 pixels a side (default: one the packer draws, 16 to 256 pixels)"},
-        kLevel, kThreads, kQuiet, kHelp},
+        kLevel, kThreads, kQuiet,
+        {"--json", nullptr, "print what was built as JSON on stdout (default: one summary line on stderr)"}, kHelp},
        nullptr,
        {"--output"},
        check_build},
       {"archive",
        "archive --input DIR --child NAME --output FILE [OPTIONS]",
        "Write only the attached data (signature, zstd frame, trailing fields).",
-       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)"}, kLevel, kThreads, kQuiet,
+       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)", 'o'}, kLevel, kThreads, kQuiet,
         kHelp},
        nullptr,
        {"--input", "--child", "--output"}},
@@ -122,19 +133,19 @@ const std::vector<CommandSpec>& commands() {
        "verify FILE",
        "Check a launcher exe or attached-data file the way the launcher reads it: one line per problem, exit 1 "
        "on any.",
-       {kQuiet, kHelp},
+       {{"--json", nullptr, "print the problems as JSON (default: one line each)"}, kQuiet, kHelp},
        "FILE",
        {}},
       {"extract",
        "extract FILE --output DIR",
        "Unpack the archive of a launcher exe or attached-data file into DIR, as the launcher would.",
-       {{"--output", "DIR", "the folder to unpack into, made when missing (required)"}, kQuiet, kHelp},
+       {{"--output", "DIR", "the folder to unpack into, made when missing (required)", 'o'}, kQuiet, kHelp},
        "FILE",
        {"--output"}},
       {"generate",
        "generate --output FILE [OPTIONS]",
        "Write the baked-constants source a launcher is built with.",
-       {{"--output", "FILE", "the C++ source to write (required)"}, kSpec, kCompany, kProduct, kVersion, kHelp},
+       {{"--output", "FILE", "the C++ source to write (required)", 'o'}, kStubSpec, kStubCompany, kStubProduct, kStubVersion, kHelp},
        nullptr,
        {"--output"}},
   };
@@ -147,6 +158,48 @@ const CommandSpec* find_command(const std::string& name) {
   }
   return nullptr;
 }
+
+std::string nearest_name(const std::string& name, const std::vector<std::string>& known) {
+  std::string best;
+  std::size_t best_distance = name.size() / 3 + 1;
+  for (const std::string& candidate : known) {
+    // Levenshtein distance, one row at a time.
+    std::vector<std::size_t> row(candidate.size() + 1);
+    for (std::size_t j = 0; j <= candidate.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= name.size(); ++i) {
+      std::size_t diagonal = row[0];
+      row[0] = i;
+      for (std::size_t j = 1; j <= candidate.size(); ++j) {
+        const std::size_t above = row[j];
+        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (name[i - 1] == candidate[j - 1] ? 0 : 1)});
+        diagonal = above;
+      }
+    }
+    if (row.back() < best_distance) {
+      best_distance = row.back();
+      best = candidate;
+    }
+  }
+  return best;
+}
+
+namespace {
+
+std::string unknown_option(const CommandSpec& command, const std::string& name) {
+  std::vector<std::string> known;
+  for (const OptionSpec& option : command.options) known.push_back(option.name);
+  const std::string nearest = name.rfind("--", 0) == 0 ? nearest_name(name, known) : "";
+  return "unknown option '" + name + "'" + (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)");
+}
+
+// "-3" .. "-22": the level, as zstd takes it.
+bool is_level_option(const std::string& arg) {
+  if (arg.size() < 2 || arg.size() > 3 || arg.find_first_not_of("0123456789", 1) != std::string::npos) return false;
+  const int level = std::stoi(arg.substr(1));
+  return level >= 1 && level <= 22;
+}
+
+}  // namespace
 
 std::optional<std::string> parse_args(const CommandSpec& command, const std::vector<std::string>& args,
                                       ParsedArgs& parsed) {
@@ -163,27 +216,47 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       parsed.positional.push_back(arg);
       continue;
     }
-    if (arg == "-h") {
-      parsed.help = true;
-      return std::nullopt;
-    }
-    const std::size_t equals = arg.find('=');
-    const std::string name = arg.substr(0, equals);
     const OptionSpec* option = nullptr;
-    for (const OptionSpec& candidate : command.options) {
-      if (name == candidate.name) option = &candidate;
+    std::string name;
+    std::optional<std::string> attached;  // a value in the same argument
+    if (arg[1] != '-') {
+      // A short option: "-o FILE", "-oFILE", "-T2", "-q", or a level "-19".
+      for (const OptionSpec& candidate : command.options) {
+        if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
+      }
+      if (option == nullptr && is_level_option(arg)) {
+        for (const OptionSpec& candidate : command.options) {
+          if (std::string(candidate.name) == "--level") option = &candidate;
+        }
+        if (option != nullptr) attached = arg.substr(1);
+      }
+      if (option == nullptr) return unknown_option(command, arg);
+      name = option->name;
+      if (!attached && arg.size() > 2) {
+        if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
+        attached = arg.substr(2);
+      }
+    } else {
+      const std::size_t equals = arg.find('=');
+      name = arg.substr(0, equals);
+      for (const OptionSpec& candidate : command.options) {
+        if (name == candidate.name) option = &candidate;
+      }
+      if (option == nullptr) return unknown_option(command, name);
+      if (equals != std::string::npos) {
+        if (option->value_name == nullptr) return "option '" + name + "' takes no value";
+        attached = arg.substr(equals + 1);
+      }
     }
-    if (option == nullptr) return "unknown option '" + name + "'";
     if (name == "--help") {
       parsed.help = true;
       return std::nullopt;
     }
     if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
     if (option->value_name == nullptr) {
-      if (equals != std::string::npos) return "option '" + name + "' takes no value";
       parsed.values[name] = "";
-    } else if (equals != std::string::npos) {
-      parsed.values[name] = arg.substr(equals + 1);
+    } else if (attached) {
+      parsed.values[name] = *attached;
     } else if (i + 1 < args.size()) {
       parsed.values[name] = args[++i];
     } else {
@@ -204,7 +277,8 @@ std::string command_help(const CommandSpec& command) {
   std::string out = "Usage: quorin-pack " + std::string(command.usage) + "\n" +
                     with_hanging_indent("", 0, command.summary) + "\nOptions:\n";
   for (const OptionSpec& option : command.options) {
-    std::string left = "  " + std::string(option.name);
+    std::string left = option.short_name != 0 ? std::string("  -") + option.short_name + ", " : std::string("      ");
+    left += option.name;
     if (option.value_name != nullptr) left += " " + std::string(option.value_name);
     out += with_hanging_indent(left, kOptionColumn, option.help);
   }
@@ -224,8 +298,8 @@ std::string general_help() {
   }
   out +=
       "\nOptions:\n"
-      "  --help      show this help and exit\n"
-      "  --version   show the packer's version and exit\n"
+      "  -h, --help      show this help and exit\n"
+      "  -V, --version   show the packer's version and exit\n"
       "\nRun 'quorin-pack COMMAND --help' for a command's options.\n"
       "Exit status: 0 on success, 1 on failure, 2 on a usage error.\n";
   return out;

@@ -101,6 +101,24 @@ Result check_stub(const PeImage& image, std::size_t stub_size) {
   return ok();
 }
 
+Result fill_baked_block(std::string& baked, const BakedConstants& constants) {
+  auto* block = reinterpret_cast<unsigned char*>(baked.data());
+  if (Result r = put_text(block, generated::kBakedSpecOffset, generated::kBakedSpecCap, constants.spec, "the spec"); !r) {
+    return r;
+  }
+  if (Result r = put_text(block, generated::kBakedCompanyOffset, generated::kBakedTextCap, constants.company,
+                          "the company");
+      !r) {
+    return r;
+  }
+  if (Result r = put_text(block, generated::kBakedProductOffset, generated::kBakedTextCap, constants.product,
+                          "the product");
+      !r) {
+    return r;
+  }
+  return put_text(block, generated::kBakedVersionOffset, generated::kBakedVersionCap, constants.version, "the version");
+}
+
 }  // namespace
 
 Result write_launcher(std::string_view stub_bytes, const BakedConstants& constants,
@@ -110,32 +128,10 @@ Result write_launcher(std::string_view stub_bytes, const BakedConstants& constan
   if (Result r = read_pe_image(stub, stub_bytes.size(), image); !r) return fail("the launcher stub: " + r.error);
   if (Result r = check_stub(image, stub_bytes.size()); !r) return r;
 
-  // The baked block, filled before any byte is written: texts that do not
-  // fit are refused first.
   const PeSection& baked_section = *find_section(image, generated::kBakedSectionName);
   if (baked_section.raw_size < generated::kBakedSize ||
       std::memcmp(stub + baked_section.raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
     return fail("the launcher stub's constants are not where the packer expects them");
-  }
-  std::string baked(reinterpret_cast<const char*>(stub + baked_section.raw_offset), generated::kBakedSize);
-  auto* block = reinterpret_cast<unsigned char*>(baked.data());
-  if (Result r = put_text(block, generated::kBakedSpecOffset, generated::kBakedSpecCap, constants.spec, "--spec"); !r) {
-    return r;
-  }
-  if (Result r = put_text(block, generated::kBakedCompanyOffset, generated::kBakedTextCap, constants.company,
-                          "--company");
-      !r) {
-    return r;
-  }
-  if (Result r = put_text(block, generated::kBakedProductOffset, generated::kBakedTextCap, constants.product,
-                          "--product");
-      !r) {
-    return r;
-  }
-  if (Result r = put_text(block, generated::kBakedVersionOffset, generated::kBakedVersionCap, constants.version,
-                          "--version");
-      !r) {
-    return r;
   }
 
   std::vector<PeSection> sections;
@@ -215,6 +211,12 @@ Result write_launcher(std::string_view stub_bytes, const BakedConstants& constan
   }
   const std::uint64_t size_of_image = align_up(image_end, section_alignment);
   if (size_of_image >= kMaxImageSize) return fail("the launcher would be larger than the 2 GiB a Windows program can be");
+
+  // The baked block, filled once the attached data is written (its writer
+  // may complete the constants, as the content stamp of a default spec).
+  std::string baked(reinterpret_cast<const char*>(stub + baked_section.raw_offset), generated::kBakedSize);
+  if (Result r = fill_baked_block(baked, constants); !r) return r;
+  auto* block = reinterpret_cast<unsigned char*>(baked.data());
 
   // The headers: the stub's, with the new section table and sizes.
   std::string headers(reinterpret_cast<const char*>(stub), image.size_of_headers);

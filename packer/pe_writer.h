@@ -31,8 +31,9 @@ inline constexpr std::uint64_t kMaxImageSize = std::uint64_t{1} << 31;
 using AttachedWriter = std::function<Result(std::FILE* out, std::uint64_t& length)>;
 
 // Writes the launcher to out, a new file opened for reading and writing.
-// Fails on a stub that is not the shape above, texts that do not fit their
-// room, or an image that would be too large.
+// constants are read after write_attached has run, so that it may complete
+// them. Fails on a stub that is not the shape above, texts that do not fit
+// their room, or an image that would be too large.
 Result write_launcher(std::string_view stub, const BakedConstants& constants, const std::vector<Resource>& resources,
                       const AttachedWriter& write_attached, std::FILE* out);
 

@@ -48,4 +48,17 @@ bool progress_terminal();
 
 unsigned long process_id();
 
+// From here on, Ctrl+C and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) end
+// the packer at once with exit code 130, after removing the output being
+// written, ending a progress line left open and saying "interrupted".
+void watch_for_interrupts();
+// The file an interrupt removes (empty: none), and whether a progress line
+// stands unfinished.
+void remove_on_interrupt(const std::filesystem::path& partial);
+void note_progress_line(bool open);
+
+// A new file for reading and writing ("w+b") that can be removed while it is
+// open, as an interrupt does.
+std::FILE* create_output_file(const std::filesystem::path& path);
+
 }  // namespace quorin::packer

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <fcntl.h>
 #include <io.h>
 
 #include <cerrno>
@@ -118,5 +119,52 @@ bool progress_terminal() {
 }
 
 unsigned long process_id() { return GetCurrentProcessId(); }
+
+namespace {
+
+SRWLOCK g_partial_lock = SRWLOCK_INIT;
+std::wstring g_partial;
+volatile LONG g_line_open = 0;
+
+// Runs on a thread of its own; the main thread may be anywhere.
+BOOL WINAPI on_console_event(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) return FALSE;
+  AcquireSRWLockExclusive(&g_partial_lock);
+  // The file was opened with delete sharing: it goes when the process ends.
+  if (!g_partial.empty()) DeleteFileW(g_partial.c_str());
+  if (g_line_open) std::fputs("\n", stderr);
+  std::fputs("quorin-pack: interrupted\n", stderr);
+  std::fflush(stderr);
+  ExitProcess(130);
+}
+
+}  // namespace
+
+void watch_for_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+
+void remove_on_interrupt(const std::filesystem::path& partial) {
+  AcquireSRWLockExclusive(&g_partial_lock);
+  g_partial = partial.native();
+  ReleaseSRWLockExclusive(&g_partial_lock);
+}
+
+void note_progress_line(bool open) { InterlockedExchange(&g_line_open, open ? 1 : 0); }
+
+std::FILE* create_output_file(const std::filesystem::path& path) {
+  HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    errno = GetLastError() == ERROR_ACCESS_DENIED ? EACCES : EIO;
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+  if (fd < 0) {
+    CloseHandle(handle);
+    return nullptr;
+  }
+  std::FILE* file = _fdopen(fd, "w+b");
+  if (file == nullptr) _close(fd);
+  return file;
+}
 
 }  // namespace quorin::packer

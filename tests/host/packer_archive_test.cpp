@@ -132,7 +132,7 @@ std::string pattern(std::size_t size, unsigned seed) {
 TEST(PackerArchive, EntriesChildFirstThenEveryFileInNameOrder) {
   Scratch scratch("archive-entries");
   const fs::path in = scratch.path / "app";
-  write_file(in / "zz-child.exe", "MZ child program");
+  write_file(in / "zz-child.exe", program_bytes("child program"));
   write_file(in / "b.txt", "bee");
   write_file(in / "A" / "nested" / "deep.bin", pattern(200000, 3));
   write_file(in / "empty.dat", "");
@@ -144,7 +144,7 @@ TEST(PackerArchive, EntriesChildFirstThenEveryFileInNameOrder) {
 
   const Attached attached = read_attached(read_file(scratch.path / "out.bin"));
   const std::vector<std::pair<std::u16string, std::string>> expected = {
-      {u"zz-child.exe", "MZ child program"},
+      {u"zz-child.exe", program_bytes("child program")},
       {u"A\\nested\\deep.bin", pattern(200000, 3)},
       {u"b.txt", "bee"},
       {u"empty.dat", ""},
@@ -166,7 +166,7 @@ TEST(PackerArchive, EntriesChildFirstThenEveryFileInNameOrder) {
 TEST(PackerArchive, FrameHasNoContentSizeNoChecksumAndTheSmallestWindow) {
   Scratch scratch("archive-frame");
   const fs::path in = scratch.path / "app";
-  write_file(in / "app.exe", pattern(5000, 1));
+  write_file(in / "app.exe", program_bytes(pattern(5000 - 328, 1)));
   const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "app.exe", "--output",
                                   (scratch.path / "out.bin").string()});
   ASSERT_EQ(run.code, 0) << run.err;
@@ -182,7 +182,7 @@ TEST(PackerArchive, FrameHasNoContentSizeNoChecksumAndTheSmallestWindow) {
 TEST(PackerArchive, WindowNeverExceeds128MiB) {
   Scratch scratch("archive-window");
   const fs::path in = scratch.path / "app";
-  write_file(in / "app.exe", "MZ");
+  write_file(in / "app.exe", program_bytes());
   // A sparse file of zeros: large, yet quick to read and to compress.
   fs::create_directories(in);
   { std::ofstream(in / "zeros.bin"); }
@@ -199,7 +199,7 @@ TEST(PackerArchive, WindowNeverExceeds128MiB) {
 TEST(PackerArchive, ChildAlreadyFirstInNameOrderIsNotRepeated) {
   Scratch scratch("archive-child");
   const fs::path in = scratch.path / "app";
-  write_file(in / "a.exe", "child");
+  write_file(in / "a.exe", program_bytes("child"));
   write_file(in / "b.dat", "data");
   write_file(in / "sub" / "a.exe", "another a.exe, in a folder");
   const ProgramRun run = run_pack({"archive", "--input", in.string(), "--child", "a.exe", "--output",
@@ -208,7 +208,7 @@ TEST(PackerArchive, ChildAlreadyFirstInNameOrderIsNotRepeated) {
   const Attached attached = read_attached(read_file(scratch.path / "out.bin"));
   ASSERT_EQ(attached.entries.size(), 3u);
   EXPECT_EQ(attached.entries[0].name, u"a.exe");
-  EXPECT_EQ(attached.entries[0].data, "child");
+  EXPECT_EQ(attached.entries[0].data, program_bytes("child"));
   EXPECT_EQ(attached.entries[1].name, u"b.dat");
   EXPECT_EQ(attached.entries[2].name, u"sub\\a.exe");
 }

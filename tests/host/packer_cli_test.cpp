@@ -33,10 +33,11 @@ TEST(PackerHelp, CommandHelpGivesEveryOptionWithItsDefault) {
   const std::vector<std::pair<std::string, std::vector<std::string>>> expected = {
       {"build",
        {"--input", "--child", "--attached", "--output", "--spec", "--company", "--product", "--version",
-        "--original-filename", "--internal-name", "--file-description", "--icon", "--level", "--threads", "--quiet"}},
+        "--original-filename", "--internal-name", "--file-description", "--icon", "--level", "--threads", "--quiet",
+        "--json"}},
       {"archive", {"--input", "--child", "--output", "--level", "--threads", "--quiet"}},
       {"list", {"--json", "--quiet"}},
-      {"verify", {"--quiet"}},
+      {"verify", {"--json", "--quiet"}},
       {"extract", {"--output", "--quiet"}},
       {"generate", {"--output", "--spec", "--company", "--product", "--version"}},
   };
@@ -44,11 +45,15 @@ TEST(PackerHelp, CommandHelpGivesEveryOptionWithItsDefault) {
     const ProgramRun run = run_pack({command, "--help"});
     EXPECT_EQ(run.code, 0) << command;
     EXPECT_EQ(run.out, run_pack({"help", command}).out);
-    // Each option's text runs from its line to the next option's.
+    // Each option's text runs from its line to the next option's; a short
+    // form stands before the long one ("  -o, --output").
     for (const std::string& option : options) {
-      const std::size_t at = run.out.find("\n  " + option + " ");
+      const std::size_t at = run.out.find(", " + option + " ") != std::string::npos
+                                 ? run.out.rfind('\n', run.out.find(", " + option + " "))
+                                 : run.out.find("\n      " + option + " ");
       ASSERT_NE(at, std::string::npos) << command << " " << option;
-      const std::size_t next = run.out.find("\n  --", at + 1);
+      std::size_t next = run.out.find("\n  -", at + 1);
+      next = std::min(next, run.out.find("\n      --", at + 1));
       const std::string text = run.out.substr(at, next - at);
       EXPECT_TRUE(text.find("(default:") != std::string::npos || text.find("(required") != std::string::npos)
           << command << ":" << text;
@@ -76,7 +81,7 @@ TEST(PackerUsage, ErrorsExitTwoWithOneLineAndAPointerToTheHelp) {
   const std::string dir = (scratch / "in").string();
   const std::string out = (scratch / "out.bin").string();
   fs::create_directories(dir);
-  write_file(scratch / "in" / "app.exe", "MZ");
+  write_file(scratch / "in" / "app.exe", program_bytes());
   struct Case {
     std::vector<std::string> args;
     std::string first_line;
@@ -141,7 +146,7 @@ TEST(PackerUsage, ErrorsExitTwoWithOneLineAndAPointerToTheHelp) {
 // Options end at "--": a file whose name starts with a dash is an operand there.
 TEST(PackerUsage, DoubleDashEndsTheOptions) {
   Scratch scratch("double_dash");
-  write_file(scratch / "in" / "app.exe", "MZ");
+  write_file(scratch / "in" / "app.exe", program_bytes());
   ASSERT_EQ(run_pack({"archive", "--input", (scratch / "in").string(), "--child", "app.exe", "--output",
                       (scratch / "-odd.bin").string()}).code, 0);
   const fs::path old = fs::current_path();
@@ -156,7 +161,7 @@ TEST(PackerUsage, DoubleDashEndsTheOptions) {
 TEST(PackerFailure, ExitsOneWithOneLine) {
   Scratch scratch("failure");
   const std::string dir = (scratch / "in").string();
-  write_file(scratch / "in" / "app.exe", "MZ");
+  write_file(scratch / "in" / "app.exe", program_bytes());
   write_file(scratch / "not_an_icon.ico", "hello, this is text");
   write_file(scratch / "cut.ico", std::string("\0\0\1\0\2\0", 6));
   fs::create_directories(scratch / "folder.ico");
@@ -211,7 +216,7 @@ TEST(PackerFailure, ExitsOneWithOneLine) {
 // directory is taken.
 TEST(PackerIcon, AcceptsAUsableIcon) {
   Scratch scratch("icon");
-  write_file(scratch / "in" / "app.exe", "MZ");
+  write_file(scratch / "in" / "app.exe", program_bytes());
   std::string bitmap;
   for (std::uint32_t value : {40u, 32u, 64u}) put_le(bitmap, value, 4);
   put_le(bitmap, 1, 2);
@@ -266,7 +271,7 @@ std::string run_on_terminal(const std::vector<std::string>& args, int& code) {
 // not with --quiet.
 TEST(PackerProgress, ShownOnATerminalOnly) {
   Scratch scratch("progress");
-  write_file(scratch / "in" / "app.exe", "MZ");
+  write_file(scratch / "in" / "app.exe", program_bytes());
   write_file(scratch / "in" / "words.txt", text(4 << 20, 11));
   const std::vector<std::string> args = {"archive", "--input", (scratch / "in").string(), "--child", "app.exe",
                                          "--output", (scratch / "out.bin").string(), "--level", "22"};

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 
 #include "packer/attached_reader.h"
@@ -39,7 +40,7 @@ std::string archive_tree_listing(const fs::path& root) {
   return listing;
 }
 
-const std::string kApp = "MZ" + noise(5000, 1);
+const std::string kApp = program_bytes(noise(5000, 1));
 const std::string kReadme = text(300000, 2);
 
 std::vector<Entry> good_entries() {
@@ -58,12 +59,14 @@ TEST(PackerList, ShowsEntriesInArchiveOrderWithTotalsAndFrame) {
   const std::vector<std::string> lines = lines_of(run.out);
   ASSERT_GE(lines.size(), 4u);
   EXPECT_EQ(lines[0], "          SIZE  CHECKSUM  NAME");
-  EXPECT_EQ(lines[1], "          5002  " + hex32(stored_checksum_of(kApp)) + "  app.exe");
+  char size[32];
+  std::snprintf(size, sizeof size, "%14zu", kApp.size());
+  EXPECT_EQ(lines[1], size + std::string("  ") + hex32(stored_checksum_of(kApp)) + "  app.exe");
   EXPECT_EQ(lines[2], "        300000  " + hex32(stored_checksum_of(kReadme)) + "  data\\readme.txt");
   EXPECT_EQ(lines[3], "             0  00000001  empty.txt");
   const std::uint64_t archive = archive_bytes(good_entries()).size();
   for (const std::string& expected :
-       {std::string("files: 3"), std::string("bytes: 305002"), "archive bytes: " + std::to_string(archive),
+       {std::string("files: 3"), "bytes: " + std::to_string(300000 + kApp.size()), "archive bytes: " + std::to_string(archive),
         std::string("window: 131072 bytes (2^17)"), std::string("content size flag: no"),
         std::string("checksum flag: no"), std::string("dictionary id: 0")}) {
     EXPECT_NE(std::find(lines.begin(), lines.end(), expected), lines.end()) << expected << "\n" << run.out;
@@ -105,10 +108,10 @@ TEST(PackerList, JsonParsesAndHoldsTheSameFacts) {
        "      f['content_size_flag'], f['checksum_flag'], f['dictionary_id'], d['kind'], d['error'], d['file'])\n",
        (scratch / "list.json").string()});
   ASSERT_EQ(parsed.code, 0) << parsed.err << "\n" << run.out;
-  const std::string expected = "app.exe 5002 " + hex32(stored_checksum_of(kApp)) + "\n" +
+  const std::string expected = "app.exe " + std::to_string(kApp.size()) + " " + hex32(stored_checksum_of(kApp)) + "\n" +
                                "data\\\\readme.txt 300000 " + hex32(stored_checksum_of(kReadme)) + "\n" +
                                "empty.txt 0 00000001\n" + "tab\\there\\\\\\xe9t\\xe9.txt 1 " +
-                               hex32(stored_checksum_of("x")) + "\n" + "4 305003 " +
+                               hex32(stored_checksum_of("x")) + "\n" + "4 " + std::to_string(300001 + kApp.size()) + " " +
                                std::to_string(archive_bytes(entries).size()) +
                                " 131072 17 False False 0 attached data None " + file.string() + "\n";
   EXPECT_EQ(parsed.out, expected);

@@ -22,7 +22,7 @@ class PackerRefusal : public ::testing::Test {
   Scratch scratch{"refusal"};
   fs::path app = scratch.path / "app";
   void SetUp() override {
-    write_file(app / "app.exe", "MZ child");
+    write_file(app / "app.exe", program_bytes("child"));
     write_file(app / "data.txt", "data");
     fs::create_directories(app / "folder");
   }

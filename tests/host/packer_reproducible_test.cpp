@@ -12,7 +12,7 @@ namespace {
 using namespace quorin::packer_test;
 
 void make_tree(const fs::path& root) {
-  write_file(root / "app.exe", "MZ" + noise(20000, 1));
+  write_file(root / "app.exe", program_bytes(noise(20000, 1)));
   write_file(root / "lib" / "words.txt", text(500000, 2));
   write_file(root / "lib" / "deeper" / "random.bin", noise(300000, 3));
   write_file(root / "empty", "");
@@ -39,8 +39,10 @@ TEST(PackerReproducible, BuildInDifferentFoldersGivesTheSameExe) {
     EXPECT_EQ(run.code, 0) << run.err;
     return read_file(output);
   };
-  const std::string first = build(first_tree, scratch / "first.exe", scratch / "tmp1");
-  const std::string second = build(second_tree, scratch / "out dir" / "second.exe", scratch / "a different tmp");
+  // The resource texts follow the output's file name: the same name in two folders.
+  fs::create_directories(scratch / "first out");
+  const std::string first = build(first_tree, scratch / "first out" / "repro.exe", scratch / "tmp1");
+  const std::string second = build(second_tree, scratch / "out dir" / "repro.exe", scratch / "a different tmp");
   ASSERT_FALSE(first.empty());
   EXPECT_EQ(first.size(), second.size());
   EXPECT_TRUE(first == second) << "the two launchers differ";
@@ -56,7 +58,7 @@ TEST(PackerReproducible, BuildInDifferentFoldersGivesTheSameExe) {
 TEST(PackerReproducible, ArchiveIsTheSameForAnyNumberOfThreads) {
   Scratch scratch("threads");
   const fs::path tree = scratch / "tree";
-  write_file(tree / "app.exe", "MZ" + noise(1000, 1));
+  write_file(tree / "app.exe", program_bytes(noise(1000, 1)));
   write_file(tree / "a.txt", text(40 << 20, 5));
   write_file(tree / "b.bin", noise(30 << 20, 6));
   std::string first;

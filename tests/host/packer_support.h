@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/common/archive_bytes.h"
+#include "tests/common/pe_bytes.h"
 #include "tests/common/zstd_frame.h"
 
 extern char** environ;
@@ -127,6 +128,7 @@ inline std::vector<std::string> lines_of(const std::string& text) {
 }
 
 using test_archive::noise;
+using test_archive::program_bytes;
 
 // Text that shrinks well but not to nothing.
 inline std::string text(std::size_t size, std::uint32_t seed) {

@@ -75,7 +75,7 @@ TEST(PeWriter, AttachedDataOnA4KiBBoundaryThenResourcesThenRelocations) {
 
 TEST(PeWriter, SignatureVerifiesAndCoversTheAttachedData) {
   Scratch scratch("pe_signing");
-  write_file(scratch / "app" / "app.exe", "MZ" + noise(20000, 5));
+  write_file(scratch / "app" / "app.exe", program_bytes(noise(20000, 5)));
   ASSERT_EQ(run_pack({"build", "--input", (scratch / "app").string(), "--child", "app.exe", "--output",
                       (scratch / "l.exe").string()})
                 .code,

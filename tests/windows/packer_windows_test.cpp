@@ -29,18 +29,19 @@ TEST(PackerForWindows, PacksTheSameBytesAsTheLinuxPackerAndTheLauncherRuns) {
   CreateDirectoryW((temp_dir() + L"\\quorin-tests").c_str(), nullptr);
   CreateDirectoryW(out.c_str(), nullptr);
   // The tree holds names beyond ASCII and an emoji: they pass through UTF-16
-  // paths on this side.
+  // paths on this side. The output's name gives the resource texts: the
+  // fixture's own.
   const ProcessResult build = pack(L"build --quiet --input " + quoted(fixture_path(L"trees\\payload_tree")) +
                                    L" --child app.exe --spec {TEMP}\\quorin-tests\\payload_tree --output " +
-                                   quoted(out + L"\\launcher.exe"));
+                                   quoted(out + L"\\payload_tree.exe"));
   ASSERT_EQ(build.exit_code, 0u) << build.err;
-  EXPECT_TRUE(read_file(out + L"\\launcher.exe") == read_file(launcher_path(L"payload_tree")));
+  EXPECT_TRUE(read_file(out + L"\\payload_tree.exe") == read_file(launcher_path(L"payload_tree")));
 
-  const ProcessResult run = run_process(quoted(out + L"\\launcher.exe") + L" from-windows");
+  const ProcessResult run = run_process(quoted(out + L"\\payload_tree.exe") + L" from-windows");
   EXPECT_EQ(run.exit_code, 0u) << run.err;
   EXPECT_EQ(report_value(run.out, "argv[1]"), "from-windows");
 
-  const ProcessResult verify = pack(L"verify " + quoted(out + L"\\launcher.exe"));
+  const ProcessResult verify = pack(L"verify " + quoted(out + L"\\payload_tree.exe"));
   EXPECT_EQ(verify.exit_code, 0u) << verify.out;
   const ProcessResult missing = pack(L"build --input " + quoted(out + L"\\none") + L" --child app.exe --output " +
                                      quoted(out + L"\\x.exe"));

@@ -78,8 +78,19 @@ BOOL CALLBACK count_manifest(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
   return TRUE;
 }
 
-TEST(Resources, DefaultVersionTexts) {
+TEST(Resources, DefaultTextsFollowTheChildAndTheOutputsName) {
   const std::wstring exe = launcher_path(L"resources_default");
+  EXPECT_EQ(version_text(exe, L"CompanyName"), L"app");
+  EXPECT_EQ(version_text(exe, L"ProductName"), L"app");
+  EXPECT_EQ(version_text(exe, L"FileVersion"), L"1.0.0.0");
+  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"resources_default.exe");
+  EXPECT_EQ(version_text(exe, L"FileDescription"), L"resources_default.exe");
+  EXPECT_EQ(version_text(exe, L"InternalName"), L"resources_default");
+  EXPECT_EQ(fixed_info(exe).dwFileVersionMS, 1u << 16);
+}
+
+TEST(Resources, TheSpecificationsOwnLauncher) {
+  const std::wstring exe = launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE");
   EXPECT_EQ(version_text(exe, L"CompanyName"), L"Quadrel");
   EXPECT_EQ(version_text(exe, L"ProductName"), L"Brindlex Pocket Variant");
   EXPECT_EQ(version_text(exe, L"FileVersion"), L"3.1.95.0");
@@ -90,8 +101,8 @@ TEST(Resources, DefaultVersionTexts) {
   EXPECT_EQ(translation(exe), 0x04B00000u);  // language 0x0000, code page 0x04B0
 }
 
-TEST(Resources, DefaultFixedVersionInfo) {
-  const VS_FIXEDFILEINFO info = fixed_info(launcher_path(L"resources_default"));
+TEST(Resources, FixedVersionInfo) {
+  const VS_FIXEDFILEINFO info = fixed_info(launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE"));
   EXPECT_EQ(info.dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(info.dwFileVersionMS, (3u << 16) | 1u);
   EXPECT_EQ(info.dwFileVersionLS, 95u << 16);

@@ -1,0 +1,124 @@
+// Checking a target directory spec. Pure code over the launcher's spec reader.
+#include "packer/spec_check.h"
+
+#include <algorithm>
+
+#include "packer/options.h"
+#include "packer/utf16.h"
+#include "template/placeholders.h"
+#include "template/spec_reader.h"
+
+namespace quorin::packer {
+
+namespace {
+
+using expansion::SpecItem;
+using expansion::SpecItemKind;
+
+std::string narrow(const wchar_t* text, std::size_t len) {
+  std::u16string units;
+  for (std::size_t i = 0; i < len; ++i) units.push_back(static_cast<char16_t>(text[i]));
+  return utf16_to_utf8(units);
+}
+
+std::string upper(std::string text) {
+  for (char& c : text) c = c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+  return text;
+}
+
+// Characters (not UTF-16 units) before position, for the caret's column.
+std::size_t column_of(const std::u16string& spec, std::size_t position) {
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < position && i < spec.size(); ++i) {
+    if (!(spec[i] >= 0xDC00 && spec[i] <= 0xDFFF)) ++column;
+  }
+  return column;
+}
+
+// The spec, and a caret with tildes under [position, position + length).
+std::string pointer_lines(const std::u16string& spec, std::size_t position, std::size_t length) {
+  const std::size_t start = column_of(spec, position), end = column_of(spec, position + length);
+  return "  " + utf16_to_utf8(spec) + "\n  " + std::string(start, ' ') + "^" +
+         std::string(end > start + 1 ? end - start - 1 : 0, '~');
+}
+
+std::string known_names(const std::string& wanted) {
+  std::vector<std::string> names;
+  for (const expansion::PlaceholderName& entry : expansion::kPlaceholders) {
+    names.push_back(narrow(entry.name, std::char_traits<wchar_t>::length(entry.name)));
+  }
+  const std::string nearest = wanted.empty() ? "" : nearest_name(upper(wanted), names);
+  std::string out = "  placeholders: ";
+  if (!nearest.empty()) out += "{" + nearest + "} (nearest), ";
+  bool first = true;
+  for (const std::string& name : names) {
+    if (name == nearest) continue;
+    out += (first ? "" : ", ") + ("{" + name + "}");
+    first = false;
+  }
+  return out;
+}
+
+// A placeholder whose value is itself an absolute path.
+bool gives_absolute_path(expansion::Placeholder placeholder) {
+  using expansion::Placeholder;
+  switch (placeholder) {
+    case Placeholder::kTemp:
+    case Placeholder::kProgram:
+    case Placeholder::kProgramBase:
+    case Placeholder::kProgramDir:
+    case Placeholder::kHome:
+    case Placeholder::kCacheDir:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool is_letter(char16_t unit) { return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z'); }
+
+}  // namespace
+
+SpecCheck check_spec(const std::u16string& spec) {
+  SpecCheck check;
+  const std::wstring wide(spec.begin(), spec.end());
+  expansion::SpecReader reader;
+  expansion::spec_reader_start(reader, wide.c_str());
+  bool first_item = true;
+  bool absolute = false;
+  for (;;) {
+    const SpecItem item = expansion::spec_read(reader);
+    if (item.kind == SpecItemKind::kEnd) break;
+    const std::string name = item.name != nullptr ? narrow(item.name, item.name_len) : "";
+    // "{" and the name's units, and the "}" where there is one.
+    const std::size_t extent = item.name_len + (item.kind == SpecItemKind::kName ? 2 : 1);
+    if (item.kind == SpecItemKind::kDroppedName || item.kind == SpecItemKind::kOpenName) {
+      check.error = "--spec: the name '" + name + "' is left open (no \"}\" before " +
+                    (item.kind == SpecItemKind::kOpenName ? "the end" : "the next \"{\"") + "), and the launcher " +
+                    "drops it\n" + pointer_lines(spec, item.position, extent) + "\n" + known_names(name);
+      return check;
+    }
+    if (item.kind == SpecItemKind::kName) {
+      const expansion::PlaceholderName* known = expansion::find_placeholder(item.name, item.name_len);
+      if (known == nullptr) {
+        check.error = std::string("--spec: ") + (item.name_len == 0 ? "an empty placeholder name" :
+                                                 "no placeholder is named '" + name + "'") +
+                      ", so the launcher could never expand it\n" + pointer_lines(spec, item.position, extent) + "\n" +
+                      known_names(name);
+        return check;
+      }
+      if (first_item) absolute = gives_absolute_path(known->placeholder);
+    }
+    first_item = false;
+  }
+  // Literally absolute: a drive and a backslash ("C:\"), or a share ("\\").
+  const bool drive = spec.size() >= 3 && is_letter(spec[0]) && spec[1] == u':' && spec[2] == u'\\';
+  const bool share = spec.size() >= 2 && spec[0] == u'\\' && spec[1] == u'\\';
+  if (!absolute && !drive && !share) {
+    check.warnings.push_back("--spec '" + utf16_to_utf8(spec) +
+                             "' is no absolute path: the launcher unpacks relative to the folder it is started from");
+  }
+  return check;
+}
+
+}  // namespace quorin::packer

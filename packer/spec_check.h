@@ -1,0 +1,25 @@
+// Checking a target directory spec before it is baked in: read with the
+// launcher's own spec reader, so that a spec the launcher could not expand
+// never ships. Pure code.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quorin::packer {
+
+struct SpecCheck {
+  std::string error;                  // empty: the spec can be expanded
+  std::vector<std::string> warnings;  // each one line
+};
+
+// Refuses a name that no placeholder has (letter case ignored, as the
+// launcher matches), an empty name, and a name left open (at the end, or by
+// a "{" that opens another), each with its place: the spec with a caret under
+// it, and the known names, the nearest first. Warns when the expansion cannot
+// be an absolute path (no drive or share, no placeholder at its start that
+// gives one), since the launcher then unpacks relative to the folder it is
+// started from.
+SpecCheck check_spec(const std::u16string& spec);
+
+}  // namespace quorin::packer

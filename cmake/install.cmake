@@ -68,4 +68,6 @@ whose quorin_add_launcher() packs targets after they are built.")
 # The libraries the packer links (libzstd1, zlib1g, libstdc++6, libgcc-s1,
 # libc6), with the versions its symbols need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# A source package (package_source) holds the sources only.
+set(CPACK_SOURCE_IGNORE_FILES "/[.]git(/|$)" "/build/" "/[.]deps$")
 include(CPack)

@@ -23,9 +23,11 @@ function(quorin_pack_launcher)
   file(REMOVE_RECURSE "${stage}")
   file(MAKE_DIRECTORY "${stage}")
 
-  foreach(input IN ITEMS "${arg_CHILD}" ${arg_FILES} "${arg_DIRECTORY}")
-    if(NOT input STREQUAL "" AND NOT EXISTS "${input}")
+  foreach(input IN ITEMS "${arg_CHILD}" ${arg_FILES})
+    if(NOT EXISTS "${input}")
       message(FATAL_ERROR "quorin_add_launcher(${launcher}): '${input}' does not exist")
+    elseif(IS_DIRECTORY "${input}")
+      message(FATAL_ERROR "quorin_add_launcher(${launcher}): '${input}' is a folder; give folders as DIRECTORY")
     endif()
   endforeach()
 

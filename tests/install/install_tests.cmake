@@ -14,27 +14,27 @@ add_test(NAME install_deb
   COMMAND bash "${QUORIN_INSTALL_SCRIPTS}/install_deb.sh" "${CMAKE_BINARY_DIR}" "${QUORIN_INSTALL_TESTS_DIR}/deb")
 set_tests_properties(install_deb PROPERTIES FIXTURES_SETUP deb)
 
-add_test(NAME installed_packs_without_mingw
+add_test(NAME install_prefix_packs_without_mingw
   COMMAND bash "${QUORIN_INSTALL_SCRIPTS}/packs_without_mingw.sh"
           "${QUORIN_INSTALL_TESTS_DIR}/install/prefix/bin/quorin-pack" "${QUORIN_PROBE_CHILD}"
           "${QUORIN_INSTALL_TESTS_DIR}/prefix-packs" installed-prefix)
-set_tests_properties(installed_packs_without_mingw PROPERTIES
+set_tests_properties(install_prefix_packs_without_mingw PROPERTIES
   FIXTURES_REQUIRED "wine;installed" ENVIRONMENT "${QUORIN_WINE_ENV}")
 
-add_test(NAME deb_packs_without_mingw
+add_test(NAME install_deb_packs_without_mingw
   COMMAND bash "${QUORIN_INSTALL_SCRIPTS}/packs_without_mingw.sh"
           "${QUORIN_INSTALL_TESTS_DIR}/deb/root/usr/bin/quorin-pack" "${QUORIN_PROBE_CHILD}"
           "${QUORIN_INSTALL_TESTS_DIR}/deb-packs" installed-deb)
-set_tests_properties(deb_packs_without_mingw PROPERTIES
+set_tests_properties(install_deb_packs_without_mingw PROPERTIES
   FIXTURES_REQUIRED "wine;deb" ENVIRONMENT "${QUORIN_WINE_ENV}")
 
-add_test(NAME cmake_package
+add_test(NAME install_cmake_package
   COMMAND bash "${QUORIN_INSTALL_SCRIPTS}/cmake_package.sh" "${QUORIN_INSTALL_TESTS_DIR}/install/prefix"
           "${CMAKE_SOURCE_DIR}/tests/cmake_package" "${CMAKE_SOURCE_DIR}/cmake/mingw-w64.cmake"
           "${QUORIN_INSTALL_TESTS_DIR}/cmake-package")
-set_tests_properties(cmake_package PROPERTIES
+set_tests_properties(install_cmake_package PROPERTIES
   FIXTURES_REQUIRED "wine;installed" ENVIRONMENT "${QUORIN_WINE_ENV}")
 
-add_test(NAME completion
+add_test(NAME install_completion
   COMMAND bash "${QUORIN_INSTALL_SCRIPTS}/completion_test.sh" "$<TARGET_FILE:quorin-pack>"
           "${CMAKE_SOURCE_DIR}/packer/quorin-pack.bash-completion" "${QUORIN_INSTALL_TESTS_DIR}/completion")

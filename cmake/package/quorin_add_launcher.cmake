@@ -2,7 +2,7 @@
 # into one launcher exe at build time, after the targets it names are built.
 # At configure time it only reads DIRECTORY's file list; the packing step is
 # quorin_pack_launcher.cmake, run by a generated script.
-#
+
 #   quorin_add_launcher(<name> CHILD <target or file>
 #     [DIRECTORY <dir>] [FILES <target or file>...] [OUTPUT <file>]
 #     [SPEC <text>] [COMPANY <text>] [PRODUCT <text>] [VERSION <x.y.z>] [ICON <file.ico>]

@@ -1,6 +1,7 @@
 # The build step of quorin_add_launcher(): stages the application folder as
 # links (copies where the file system has none) in a fresh folder, then runs
 # quorin-pack build on it. Writes the staging folder and the launcher.
+
 #   quorin_pack_launcher(NAME <launcher> STAGE <dir> OUTPUT <exe> PACKER <quorin-pack>
 #                        CHILD <file> [DIRECTORY <dir>] FILES <file>... OPTIONS <packer option>...)
 # A CHILD inside DIRECTORY keeps its place; otherwise it and the FILES go to the

@@ -1,11 +1,8 @@
 #!/usr/bin/env bash
-# Builds tests/cmake_package against an installed CMake package: a Windows
-# program and its DLL built with mingw and packed by quorin_add_launcher() in
-# two ways; runs both launchers under Wine (the run's prefix and wineserver,
-# from the environment) and checks what the program printed and its exit code.
-# Then changes one data file and checks that only a build that has work to do
-# repacks, and that the new launcher carries the change. Writes only under
-# SCRATCH and, in the Wine prefix, the cache folders the test project names.
+# Builds tests/cmake_package with mingw against an installed CMake package, runs
+# both its launchers under Wine and checks the program's output and exit code;
+# then checks that a build with nothing to do does not repack and that a changed
+# data file does. Writes under SCRATCH and the Wine prefix's cache folders.
 #   cmake_package.sh PREFIX SOURCE_DIR TOOLCHAIN_FILE SCRATCH
 set -euo pipefail
 prefix=$(realpath "$1") source=$2 toolchain=$(realpath "$3") scratch=$4
@@ -15,7 +12,7 @@ cmake -S "$scratch/src" -B "$scratch/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$to
   -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$scratch/build" >/dev/null
 
-# run LAUNCHER MESSAGE: the program's lines and exit code, as it prints them.
+# run LAUNCHER MESSAGE: the launcher prints the program's three lines, MESSAGE last, and exits 42.
 fail=0
 run() {
   local launcher=$1 message=$2 report code

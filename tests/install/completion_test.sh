@@ -1,10 +1,8 @@
 #!/usr/bin/env bash
-# The bash completion against the packer's own help: completing a command gives
-# exactly the commands of `quorin-pack --help`, completing "--" after a command
-# exactly the options of `quorin-pack COMMAND --help`, and no option that takes
-# a value is completed with options; then a few values (a folder for --input,
-# names under it for --child, .ico files for --icon).
-# Reads the packer's help; writes only a scratch folder under SCRATCH.
+# The bash completion against the packer's help: exactly the commands and each
+# command's options, no options offered as an option's value, and a few values
+# (--input folders, --child names under --input, --icon .ico files). Runs the
+# packer; writes only under SCRATCH.
 #   completion_test.sh PACKER COMPLETION_FILE SCRATCH
 set -euo pipefail
 packer=$(realpath "$1") completion=$2 scratch=$3

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # Packs a folder with an installed packer while PATH holds no mingw tool (only
-# a link to wine), checks the launcher with `verify`, runs it under Wine (the
-# run's prefix and wineserver, from the environment) and checks that the child
-# ran from the cache folder with the argument and exit code given. Writes only
-# under SCRATCH and, in the Wine prefix, the cache folder named by TAG.
+# wine), verifies the launcher, runs it under Wine and checks that the child ran
+# from the cache folder with its argument and exit code. Writes under SCRATCH
+# and the Wine prefix's cache folder named by TAG.
 #   packs_without_mingw.sh PACKER PROGRAM.exe SCRATCH TAG
 set -euo pipefail
 packer=$1 program=$2 scratch=$3 tag=$4

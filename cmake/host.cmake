@@ -57,3 +57,7 @@ ExternalProject_Add(quorin_windows
 
 enable_testing()
 include(tests/host_tests.cmake)
+
+# Installing (cmake --install, cpack) and the tests of what is installed.
+include(cmake/install.cmake)
+include(tests/install/install_tests.cmake)

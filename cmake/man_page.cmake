@@ -34,7 +34,8 @@ endfunction()
 # One command's --help as a subsection: the usage lines unfilled, the summary,
 # then one tagged paragraph per option. The layout read is the packer's:
 #   "Usage: quorin-pack ...", "  or:  quorin-pack ...", the summary, "Options:",
-#   "  --name VALUE   text" (or the name alone, the text on the next lines),
+#   "  -n, --name VALUE   text" or "      --name VALUE   text" (or the name
+#   alone, the text on the next lines),
 #   continuation lines indented further, "Exit status: ..." (in the main part).
 function(command_section out command text)
   to_roff(text "${text}")
@@ -60,14 +61,19 @@ function(command_section out command text)
         string(APPEND roff "${line}\n")
       endif()
     elseif(part STREQUAL "options")
-      if(line MATCHES "^  (\\\\-\\\\-[^ ]+)( ([^ ]+))?( +(.*))?$")
-        set(tag "\\fB${CMAKE_MATCH_1}\\fR")
-        if(NOT CMAKE_MATCH_3 STREQUAL "")
-          string(APPEND tag " \\fI${CMAKE_MATCH_3}\\fR")
+      # "  -o, --output OUT.exe  text" or "      --input DIR  text"; the
+      # continuation lines stand further in.
+      if(line MATCHES "^(  (\\\\-[A-Za-z0-9]), |      )(\\\\-\\\\-[^ ]+)( ([^ ]+))?( +(.*))?$")
+        set(tag "\\fB${CMAKE_MATCH_3}\\fR")
+        if(NOT CMAKE_MATCH_2 STREQUAL "")
+          set(tag "\\fB${CMAKE_MATCH_2}\\fR, ${tag}")
+        endif()
+        if(NOT CMAKE_MATCH_5 STREQUAL "")
+          string(APPEND tag " \\fI${CMAKE_MATCH_5}\\fR")
         endif()
         string(APPEND roff ".TP\n${tag}\n")
-        if(NOT CMAKE_MATCH_5 STREQUAL "")
-          string(APPEND roff "${CMAKE_MATCH_5}\n")
+        if(NOT CMAKE_MATCH_7 STREQUAL "")
+          string(APPEND roff "${CMAKE_MATCH_7}\n")
         endif()
       elseif(line MATCHES "^    +(.*)$")
         no_control_start(continued "${CMAKE_MATCH_1}")

@@ -30,7 +30,10 @@ lines() { printf '%s\n' "$@" | LC_ALL=C sort; }
 
 general=$("$packer" --help)
 mapfile -t commands < <(sed -n 's/^  \([a-z][a-z]*\)  .*/\1/p' <<<"$general")
-mapfile -t general_options < <(sed -n 's/^  \(--[a-z-]*\).*/\1/p' <<<"$general")
+# Option lines: "  -h, --help  text" or "      --input DIR  text"; their text
+# goes on further in.
+long_options() { sed -n -E 's/^(  -[A-Za-z0-9], |      )(--[a-z-]+).*/\2/p'; }
+mapfile -t general_options < <(long_options <<<"$general")
 [ ${#commands[@]} -gt 0 ] || { echo "no commands in '$packer --help'" >&2; exit 1; }
 check "$(lines "${commands[@]}" help "${general_options[@]}")" quorin-pack ""
 check "$(lines "${commands[@]}")" quorin-pack help ""
@@ -39,9 +42,9 @@ touch "$scratch/app/bin/app.exe" "$scratch/app/readme.txt" "$scratch/art/app.ico
 cd "$scratch"
 for command in "${commands[@]}"; do
   help=$("$packer" "$command" --help)
-  mapfile -t options < <(sed -n 's/^  \(--[a-z-]*\).*/\1/p' <<<"$help")
+  mapfile -t options < <(long_options <<<"$help")
   check "$(lines "${options[@]}")" quorin-pack "$command" --
-  for option in $(sed -n 's/^  \(--[a-z-]*\) [A-Z].*/\1/p' <<<"$help"); do
+  for option in $(sed -n -E 's/^(  -[A-Za-z0-9], |      )(--[a-z-]+) [A-Z].*/\2/p' <<<"$help"); do
     COMP_WORDS=(quorin-pack "$command" "$option" "")
     COMP_CWORD=3
     _quorin_pack

@@ -3,6 +3,7 @@
 include(ExternalProject)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
+pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -14,7 +15,7 @@ add_compile_options(-Wall -Wextra -Wno-restrict)
 include(cmake/pure_sources.cmake)
 add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp)
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD ZLIB::ZLIB)
+target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD PkgConfig::DEFLATE ZLIB::ZLIB)
 
 include(cmake/packer_sources.cmake)
 add_library(quorin_packer_core STATIC ${QUORIN_PACKER_SOURCES} packer/platform_posix.cpp)

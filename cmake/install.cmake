@@ -65,7 +65,7 @@ its data) into one executable that unpacks it into a per-user cache and
 runs the program. It needs no compiler or linker when packing. The
 package also holds a man page, bash completion and a CMake package
 whose quorin_add_launcher() packs targets after they are built.")
-# The libraries the packer links (libzstd1, zlib1g, libstdc++6, libgcc-s1,
+# The libraries the packer links (libzstd1, libdeflate0, libstdc++6, libgcc-s1,
 # libc6), with the versions its symbols need.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # A source package (package_source) holds the sources only.

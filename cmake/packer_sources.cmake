@@ -13,6 +13,7 @@ set(QUORIN_PACKER_SOURCES
   packer/options.cpp
   packer/pe_image.cpp
   packer/pe_writer.cpp
+  packer/png.cpp
   packer/program_info.cpp
   packer/resource_section.cpp
   packer/resources.cpp

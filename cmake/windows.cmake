@@ -10,6 +10,12 @@ set(QUORIN_STUB_DIR "${CMAKE_BINARY_DIR}/lib" CACHE PATH "where the host build f
 add_compile_options(-O2 -Wall -Wextra -ffile-prefix-map=${CMAKE_SOURCE_DIR}=. -fno-ident)
 add_link_options(-static)
 
+set(QUORIN_DEFLATE_PREFIX "${CMAKE_SOURCE_DIR}/.deps/libdeflate-mingw" CACHE PATH "libdeflate built for mingw")
+add_library(deflate_mingw STATIC IMPORTED)
+set_target_properties(deflate_mingw PROPERTIES
+  IMPORTED_LOCATION "${QUORIN_DEFLATE_PREFIX}/lib/libdeflate.a"
+  INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_DEFLATE_PREFIX}/include")
+
 add_library(zstd_mingw STATIC IMPORTED)
 set_target_properties(zstd_mingw PROPERTIES
   IMPORTED_LOCATION "${QUORIN_ZSTD_PREFIX}/lib/libzstd.a"
@@ -21,6 +27,7 @@ target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
 # The decoder comes from whoever links it: the launcher takes the
 # decompression-only libzstd, the packer the whole one.
 target_include_directories(quorin_core PUBLIC "${QUORIN_ZSTD_PREFIX}/include")
+target_link_libraries(quorin_core PUBLIC deflate_mingw)
 
 add_library(quorin_launcher STATIC
   errors/system_error.cpp
@@ -30,7 +37,7 @@ add_library(quorin_launcher STATIC
   child/command_line.cpp
   child/run.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw z shell32)
+target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw shell32)
 
 # The constants of the default build, for the stub and the tests that need them.
 add_library(quorin_default_constants STATIC generated/baked_constants.cpp)
@@ -54,7 +61,7 @@ set(QUORIN_ZSTD_FULL_PREFIX "${CMAKE_SOURCE_DIR}/.deps/zstd-mingw-full" CACHE PA
 include(cmake/packer_sources.cmake)
 add_executable(quorin_pack_windows ${QUORIN_PACKER_SOURCES} packer/platform_windows.cpp packer/main.cpp)
 target_include_directories(quorin_pack_windows PRIVATE "${CMAKE_SOURCE_DIR}" "${QUORIN_ZSTD_FULL_PREFIX}/include")
-target_link_libraries(quorin_pack_windows PRIVATE quorin_core "${QUORIN_ZSTD_FULL_PREFIX}/lib/libzstd.a" z shell32)
+target_link_libraries(quorin_pack_windows PRIVATE quorin_core "${QUORIN_ZSTD_FULL_PREFIX}/lib/libzstd.a" shell32)
 set(QUORIN_WINDOWS_STUB "${QUORIN_STUB_DIR}/quorin-stub.exe")
 set_source_files_properties("${CMAKE_SOURCE_DIR}/packer/stub_image.S" TARGET_DIRECTORY quorin_pack_windows PROPERTIES
   COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_WINDOWS_STUB}\""

@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "packer/platform.h"
+#include "packer/png.h"
 
 namespace quorin::packer {
 
@@ -47,12 +48,26 @@ void shade(float x, float y, float pixel, float rgba[4]) {
   rgba[3] = square;
 }
 
-IconImage draw_image(unsigned size) {
-  IconImage image;
-  image.width = image.height = size;
-  image.bit_count = 32;
-  std::string& dib = image.data;
-  // BITMAPINFOHEADER: the height counts the colour rows and the mask rows.
+// The pixels of the mark at a size, rows from the top, R, G, B, A.
+std::string draw_pixels(unsigned size) {
+  std::string rgba;
+  rgba.reserve(4 * static_cast<std::size_t>(size) * size);
+  const float pixel = 1.0f / static_cast<float>(size);
+  for (unsigned row = 0; row < size; ++row) {
+    for (unsigned col = 0; col < size; ++col) {
+      float shaded[4];
+      shade((col + 0.5f) * pixel, (row + 0.5f) * pixel, pixel, shaded);
+      for (int c = 0; c < 4; ++c) rgba.push_back(static_cast<char>(std::lround(clamp01(shaded[c]) * 255.0f)));
+    }
+  }
+  return rgba;
+}
+
+// A 32-bpp DIB as an icon holds it: the header (whose height counts the
+// colour rows and the mask rows), the rows bottom-up as B, G, R, A, then an
+// AND mask of zeros, since the alpha channel decides.
+std::string icon_bitmap(unsigned size, const std::string& rgba) {
+  std::string dib;
   put_le(dib, 40, 4);
   put_le(dib, size, 4);
   put_le(dib, 2 * size, 4);
@@ -64,18 +79,25 @@ IconImage draw_image(unsigned size) {
   put_le(dib, 0, 4);
   put_le(dib, 0, 4);
   put_le(dib, 0, 4);
-  const float pixel = 1.0f / static_cast<float>(size);
-  // Rows bottom-up, pixels as B, G, R, A.
   for (unsigned row = size; row-- > 0;) {
     for (unsigned col = 0; col < size; ++col) {
-      float rgba[4];
-      shade((col + 0.5f) * pixel, (row + 0.5f) * pixel, pixel, rgba);
-      for (int c : {2, 1, 0, 3}) dib.push_back(static_cast<char>(std::lround(clamp01(rgba[c]) * 255.0f)));
+      const std::size_t at = 4 * (static_cast<std::size_t>(row) * size + col);
+      for (int c : {2, 1, 0, 3}) dib.push_back(rgba[at + c]);
     }
   }
-  // The AND mask, all 0: the alpha channel decides. Rows padded to 32 bits.
-  const unsigned mask_row = ((size + 31) / 32) * 4;
+  const unsigned mask_row = ((size + 31) / 32) * 4;  // rows padded to 32 bits
   dib.append(static_cast<std::size_t>(mask_row) * size, '\0');
+  return dib;
+}
+
+IconImage draw_image(unsigned size) {
+  IconImage image;
+  image.width = image.height = size;
+  image.bit_count = 32;
+  const std::string rgba = draw_pixels(size);
+  // Large images as PNG, as Windows takes them since Vista: a tenth of the
+  // bitmap's size. Small ones stay bitmaps, which every reader of icons knows.
+  image.data = size >= kPngIconFrom ? png_image(size, size, rgba) : icon_bitmap(size, rgba);
   return image;
 }
 

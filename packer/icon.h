@@ -21,6 +21,8 @@ struct IconImage {
 };
 
 inline constexpr unsigned kDefaultIconSizes[] = {16, 20, 24, 32, 40, 48, 64, 96, 128, 256};
+// The drawn icon's images from this size up are PNG files.
+inline constexpr unsigned kPngIconFrom = 48;
 
 std::vector<IconImage> draw_default_icon();
 

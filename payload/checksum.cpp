@@ -1,21 +1,24 @@
-// The checksum of payload data. Pure code over zlib's crc32.
+// The checksum of payload data. Pure code over libdeflate's CRC-32, which
+// gives zlib's values (the same polynomial, preset and final complement) with
+// carry-less multiplication where the processor has it: several times zlib's
+// speed, and the CRC is most of what a second start does besides decoding.
 #include "payload/checksum.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 namespace quorin::payload {
 
 std::uint32_t crc32_update(std::uint32_t crc, const unsigned char* data, std::uint64_t size) {
-  uLong value = crc;
-  // zlib takes 32-bit lengths: data of 4 GiB or more goes in pieces.
+  // Pieces of at most 1 GiB: the count is a size_t, but a piece that size
+  // costs nothing and keeps the loop the same on every system.
   constexpr std::uint64_t kPiece = std::uint64_t{1} << 30;
   while (size > 0) {
-    const uInt piece = static_cast<uInt>(size < kPiece ? size : kPiece);
-    value = crc32(value, data, piece);
+    const std::size_t piece = static_cast<std::size_t>(size < kPiece ? size : kPiece);
+    crc = libdeflate_crc32(crc, data, piece);
     data += piece;
     size -= piece;
   }
-  return static_cast<std::uint32_t>(value);
+  return crc;
 }
 
 }  // namespace quorin::payload

@@ -13,6 +13,7 @@ packages=(
   wine wine64
   cmake ninja-build make g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
+  libdeflate-dev
   dpkg-dev python3 bc help2man
   openssl osslsigncode
 )
@@ -98,6 +99,22 @@ if [ ! -f "$zstd_prefix/lib/libzstd.a" ] || [ ! -f "$zstd_prefix/include/zstd.h"
   mkdir -p "$zstd_full_prefix/lib" "$zstd_full_prefix/include"
   cp "$src/zstd/lib/libzstd.a" "$zstd_full_prefix/lib/"
   cp "$src/zstd/lib/zstd.h" "$src/zstd/lib/zstd_errors.h" "$src/zstd/lib/zdict.h" "$zstd_full_prefix/include/"
+  rm -rf "$src"
+fi
+
+# libdeflate for Windows (its CRC-32 with carry-less multiplication), from
+# Debian's source package.
+deflate_prefix="$deps/libdeflate-mingw"
+if [ ! -f "$deflate_prefix/lib/libdeflate.a" ] || [ ! -f "$deflate_prefix/include/libdeflate.h" ]; then
+  src="$deps/src"
+  fetch_source libdeflate "$src" libdeflate
+  echo "setup: building libdeflate for x86_64-w64-mingw32"
+  # For a mingw compiler its Makefile names the static library libdeflatestatic.lib.
+  make -s -C "$src/libdeflate" -j"$(nproc)" libdeflatestatic.lib CC=x86_64-w64-mingw32-gcc AR=x86_64-w64-mingw32-ar \
+    CFLAGS="-O2 -DNDEBUG" >/dev/null
+  mkdir -p "$deflate_prefix/lib" "$deflate_prefix/include"
+  cp "$src/libdeflate/libdeflatestatic.lib" "$deflate_prefix/lib/libdeflate.a"
+  cp "$src/libdeflate/libdeflate.h" "$deflate_prefix/include/"
   rm -rf "$src"
 fi
 

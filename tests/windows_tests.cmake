@@ -3,7 +3,7 @@
 file(GLOB QUORIN_WINDOWS_TEST_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp")
 file(GLOB QUORIN_TEST_SUPPORT_SOURCES CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/support/*.cpp")
 add_library(quorin_test_support STATIC ${QUORIN_TEST_SUPPORT_SOURCES})
-target_link_libraries(quorin_test_support PUBLIC quorin_launcher GTest::gtest version imagehlp)
+target_link_libraries(quorin_test_support PUBLIC quorin_launcher GTest::gtest version imagehlp z)
 target_include_directories(quorin_test_support PUBLIC "${CMAKE_SOURCE_DIR}")
 
 foreach(source ${QUORIN_WINDOWS_TEST_SOURCES})

@@ -14,7 +14,7 @@ deb=${debs[0]}
 
 fail=0
 depends=$(dpkg-deb -f "$deb" Depends)
-for library in libc6 libstdc++6 libzstd1 zlib1g; do
+for library in libc6 libstdc++6 libzstd1 libdeflate0; do
   [[ ", $depends," == *", $library "* || ", $depends," == *", $library,"* ]] ||
     { echo "Depends lacks $library: $depends" >&2; fail=1; }
 done

@@ -12,12 +12,19 @@
 #include "errors/fatal.h"
 #include "launcher/env.h"
 #include "launcher/wide_text.h"
+#include "tests/common/crc_agreement.h"
 
 namespace {
 
 using namespace quorin;
 
 constexpr int kHardStop = errors::kHardStopExitCode;
+
+// --- the checksum, as this build computes it ---
+
+TEST(Checksum, AgreesWithZlibOnEveryLengthAlignmentAndSplit) {
+  EXPECT_EQ(quorin::test_archive::crc_disagreement(), "");
+}
 
 // --- environment ---
 

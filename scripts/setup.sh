@@ -14,6 +14,7 @@ packages=(
   cmake ninja-build make g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
   dpkg-dev python3 bc
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -56,6 +56,19 @@ ExternalProject_Add(quorin_windows
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON)
 
+# The fuzzers, a project of their own built with Debian's clang into
+# build/fuzz (tests/fuzz): the tests run each for a few seconds,
+# scripts/fuzz.sh for as long as asked. In the console pool, so that this
+# build and the Windows side's do not share the cores.
+ExternalProject_Add(quorin_fuzz
+  SOURCE_DIR "${CMAKE_SOURCE_DIR}/tests/fuzz"
+  BINARY_DIR "${CMAKE_BINARY_DIR}/fuzz"
+  CMAKE_GENERATOR Ninja
+  CMAKE_ARGS -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+
 enable_testing()
 include(tests/host_tests.cmake)
 

@@ -1,6 +1,7 @@
 # The launcher's logic that needs no Windows: these files include no Windows
-# header and are built twice, into the Windows launcher library and into the
-# host library that the packer, the host tests and the fuzzers link.
+# header and are built into the Windows launcher library, into the host
+# library that the packer and the host tests link, and, instrumented, into the
+# fuzzers (tests/fuzz).
 set(QUORIN_PURE_SOURCES
   errors/report.cpp
   errors/system_text.cpp
@@ -17,4 +18,6 @@ set(QUORIN_PURE_SOURCES
   payload/entry_name.cpp
   payload/reader.cpp
   child/quote.cpp)
-list(TRANSFORM QUORIN_PURE_SOURCES PREPEND "${CMAKE_SOURCE_DIR}/")
+# Relative to the repository root, wherever the including project lives.
+get_filename_component(QUORIN_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+list(TRANSFORM QUORIN_PURE_SOURCES PREPEND "${QUORIN_ROOT}/")

@@ -16,6 +16,7 @@ packages=(
   libdeflate-dev
   dpkg-dev python3 bc help2man
   openssl osslsigncode
+  clang libclang-rt-dev
 )
 
 missing=()

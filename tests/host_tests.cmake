@@ -20,6 +20,11 @@ target_compile_definitions(quorin_host_tests PRIVATE
 add_dependencies(quorin_host_tests quorin-pack quorin_windows)
 add_test(NAME host COMMAND quorin_host_tests)
 
+# Each fuzzer for a few seconds after replaying its kept regression inputs;
+# fails on any finding (scripts/fuzz.sh, which prints the table).
+add_test(NAME fuzz COMMAND bash "${CMAKE_SOURCE_DIR}/scripts/fuzz.sh" 3)
+set_tests_properties(fuzz PROPERTIES ENVIRONMENT "QUORIN_FUZZ_DIR=${CMAKE_BINARY_DIR}/fuzz")
+
 # The launchers the Windows tests start, packed from fixture trees and
 # attached-data files by the packer itself.
 include("${CMAKE_SOURCE_DIR}/tests/fixtures/launchers.cmake")

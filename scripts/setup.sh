@@ -13,7 +13,7 @@ packages=(
   wine wine64
   cmake ninja-build make g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
-  dpkg-dev python3 bc
+  dpkg-dev python3 bc python3-matplotlib
 )
 
 missing=()

@@ -131,32 +131,56 @@ def archive_entries(path, offset, frame_length):
         return entries, consumed
 
 
-def sections(path):
-    """[(name, file offset, raw size, virtual size)] from the PE section table."""
+def _headers(path):
     with open(path, 'rb') as f:
         head = f.read(4096)
     pe = struct.unpack_from('<I', head, 0x3C)[0]
     if head[pe:pe + 4] != b'PE\0\0':
         raise RuntimeError('%s: not a PE file' % path)
+    return head, pe
+
+
+def sections(path):
+    """[(name, file offset, raw size, virtual size, RVA)] from the PE section table."""
+    head, pe = _headers(path)
     count = struct.unpack_from('<H', head, pe + 6)[0]
     optional_size = struct.unpack_from('<H', head, pe + 20)[0]
     table = pe + 24 + optional_size
     out = []
     for i in range(count):
         name, virtual_size, rva, raw_size, raw_offset = struct.unpack_from('<8sIIII', head, table + 40 * i)
-        out.append((name.rstrip(b'\0').decode(), raw_offset, raw_size, virtual_size, rva))
+        out.append((name.rstrip(b'\0').decode(errors='replace'), raw_offset, raw_size, virtual_size, rva))
     return out
+
+
+def resource_directory(path):
+    """(file offset, size, RVA) of the resource data, from the optional
+    header's resource entry, whatever section holds it; None without one."""
+    head, pe = _headers(path)
+    optional = pe + 24
+    magic = struct.unpack_from('<H', head, optional)[0]
+    directories = optional + (112 if magic == 0x20B else 96)
+    count = struct.unpack_from('<I', head, directories - 4)[0]
+    if count < 3:
+        return None
+    rva, size = struct.unpack_from('<II', head, directories + 8 * 2)
+    if rva == 0 or size == 0:
+        return None
+    for _, raw_offset, raw_size, virtual_size, section_rva in sections(path):
+        if section_rva <= rva < section_rva + max(raw_size, virtual_size):
+            return raw_offset + rva - section_rva, size, rva
+    return None
 
 
 def icon_images(path):
     """[(size in bytes, 'png' or 'bmp')] of the RT_ICON resources."""
-    rsrc = [s for s in sections(path) if s[0] == '.rsrc']
-    if not rsrc:
+    found = resource_directory(path)
+    if found is None:
         return []
-    _, raw_offset, raw_size, _, rva = rsrc[0]
+    offset, size, rva = found
     with open(path, 'rb') as f:
-        f.seek(raw_offset)
-        data = f.read(raw_size)
+        f.seek(offset)
+        data = f.read(size)
 
     def entries(directory):
         named, ids = struct.unpack_from('<HH', data, directory + 12)
@@ -170,9 +194,9 @@ def icon_images(path):
             continue
         for _, name_target in entries(type_target & 0x7FFFFFFF):
             for _, language_target in entries(name_target & 0x7FFFFFFF):
-                data_rva, size = struct.unpack_from('<II', data, language_target & 0x7FFFFFFF)
+                data_rva, image_size = struct.unpack_from('<II', data, language_target & 0x7FFFFFFF)
                 start = data_rva - rva
-                images.append((size, 'png' if data[start:start + 8] == b'\x89PNG\r\n\x1a\n' else 'bmp'))
+                images.append((image_size, 'png' if data[start:start + 8] == b'\x89PNG\r\n\x1a\n' else 'bmp'))
     return images
 
 

@@ -55,10 +55,23 @@ def build_empty_program(launcher, work):
     return exe, sorted(dlls), sorted(own)
 
 
+def remove_stale(bench, names):
+    """Trees and launchers of payloads this version no longer has."""
+    for folder, suffixes in (('payloads', ('',)), ('packed', ('.exe', '.json'))):
+        folder = os.path.join(bench, folder)
+        if not os.path.isdir(folder):
+            continue
+        for entry in os.listdir(folder):
+            if not any(entry == name + suffix for name in names for suffix in suffixes):
+                path = os.path.join(folder, entry)
+                shutil.rmtree(path) if os.path.isdir(path) else os.remove(path)
+
+
 def stub_figures(packed):
     exe = packed['exe']
     sections = exe_layout.sections(exe)
-    rsrc = sum(raw for name, _, raw, _, _ in sections if name == '.rsrc')
+    resources = exe_layout.resource_directory(exe)
+    rsrc = resources[1] if resources else 0
     icons = exe_layout.icon_images(exe)
     stub = packed['exe_bytes'] - packed['length']
     return {'exe_bytes': packed['exe_bytes'], 'attached_bytes': packed['length'], 'stub_bytes': stub,
@@ -126,6 +139,7 @@ def main():
                'payloads': {}}
 
     all_payloads = payloads.all_payloads()
+    remove_stale(bench, [p.name for p in all_payloads])
     timed = [p.name for p in all_payloads if p.group != 'pack']
     if args.only:
         timed = ['small'] + [n for n in args.only.split(',') if n != 'small']

@@ -23,9 +23,22 @@ def _pin():
     os.sched_setaffinity(0, {TIMED_CPU})
 
 
+def _cpu_ns(pid):
+    """Time the process has run on a CPU so far (the scheduler's own count)."""
+    try:
+        with open('/proc/%d/schedstat' % pid) as f:
+            return int(f.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return None
+
+
 class Run:
-    def __init__(self, seconds, stdout, peak_anon_kib=None, peak_rss_kib=None, samples=0):
+    def __init__(self, seconds, stdout, cpu_seconds=None, peak_anon_kib=None, peak_rss_kib=None, samples=0):
         self.seconds = seconds
+        # CPU time of the program and of the wineserver on its behalf: less
+        # moved than the wall time by other work on a shared machine. The
+        # program's own children are not in it (Wine starts them detached).
+        self.cpu_seconds = cpu_seconds
         self.stdout = stdout
         self.peak_anon_kib = peak_anon_kib
         self.peak_rss_kib = peak_rss_kib
@@ -110,6 +123,9 @@ class Wine:
         self.server = subprocess.Popen(['taskset', '-c', str(TIMED_CPU), 'wineserver', '-f', '-p'], env=self.env,
                                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.DEVNULL, start_new_session=True)
+        time.sleep(0.5)
+        if self.server.poll() is not None or _cpu_ns(self.server.pid) is None:
+            raise RuntimeError('the wineserver of %s did not stay up' % self.prefix)
         # The first program waits until the server answers.
         subprocess.run(self.loader + ['cmd', '/c', 'exit', '0'], env=self.env, preexec_fn=_pin,
                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -131,6 +147,7 @@ class Wine:
         # Output to files, not pipes: a process that outlives the program
         # (a Wine service started on the way) must not hold the run open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            server_before = _cpu_ns(self.server.pid) if self.server is not None else None
             start = time.perf_counter()
             process = subprocess.Popen(self.loader + [program] + list(args), env=env, preexec_fn=_pin, stdout=out,
                                        stderr=err, stdin=subprocess.DEVNULL)
@@ -138,8 +155,13 @@ class Wine:
             if sample_memory:
                 sampler = MemorySampler(process.pid, interval)
                 sampler.start()
-            returncode = process.wait()
+            _, status, usage = os.wait4(process.pid, 0)
             seconds = time.perf_counter() - start
+            returncode = process.returncode = os.waitstatus_to_exitcode(status)
+            server_after = _cpu_ns(self.server.pid) if self.server is not None else None
+            cpu_seconds = None
+            if server_before is not None and server_after is not None:
+                cpu_seconds = usage.ru_utime + usage.ru_stime + (server_after - server_before) / 1e9
             if sampler is not None:
                 sampler.stop.set()
                 sampler.join()
@@ -150,5 +172,5 @@ class Wine:
         if returncode != 0:
             raise RuntimeError('%s %s: exit code %d\n%s%s' % (program, ' '.join(args), returncode, stdout, stderr))
         if sampler is None:
-            return Run(seconds, stdout)
-        return Run(seconds, stdout, sampler.peak_anon, sampler.peak_rss, sampler.samples)
+            return Run(seconds, stdout, cpu_seconds)
+        return Run(seconds, stdout, cpu_seconds, sampler.peak_anon, sampler.peak_rss, sampler.samples)

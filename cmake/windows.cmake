@@ -76,3 +76,5 @@ include(tests/windows_tests.cmake)
 add_executable(quorin_demo demo/app/main.cpp)
 target_link_options(quorin_demo PRIVATE -municode)
 set_target_properties(quorin_demo PROPERTIES OUTPUT_NAME Demo RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/demo")
+
+include(bench/windows.cmake)

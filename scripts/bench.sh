@@ -1,65 +1,22 @@
 #!/usr/bin/env bash
-# Launcher benchmark under Wine: packs a synthetic application (a few hundred
-# files, part compressible text, part incompressible data), then times the
-# first start (everything unpacked), the second start (checksum skip only) and
-# a start after one file changed. Prints figures; no pass or fail.
-# Usage: scripts/bench.sh [MiB of data, default 256]
+# The launcher benchmark: sets up and builds as the tests do, then runs
+# bench/run.py, which makes and packs its payloads (once, cached in
+# build/bench), times the launcher under Wine beside the reference of each
+# figure and prints one table; the figures go to build/bench/results.json and
+# the chart to build/bench/start-times.png. Figures only, no pass or fail.
+# Usage: scripts/bench.sh [--runs N] [--only NAMES] [--note TEXT] ... (--help)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-size_mib=${1:-256}
-[ -x build/bin/quorin-pack ] || { echo "build first: bash scripts/test.sh (or cmake --preset default && cmake --build --preset default)" >&2; exit 2; }
-
-work=$(mktemp -d /tmp/quorin-bench.XXXXXX)
-prefix=$work/wineprefix
-trap 'WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
-app=$work/app
-mkdir -p "$app"
-cp build/windows/programs/probe_child.exe "$app/app.exe"
-
-# Half incompressible, half text-like; 300 files in 30 folders.
-files=300
-per_file=$(( size_mib * 1024 * 1024 / files ))
-for i in $(seq 1 $files); do
-  dir="$app/dir$(( i % 30 ))"
-  mkdir -p "$dir"
-  if [ $(( i % 2 )) -eq 0 ]; then
-    head -c "$per_file" /dev/urandom > "$dir/file$i.bin"
-  else
-    { yes "line $i of some text that compresses well, with a number $RANDOM" || true; } | head -c "$per_file" > "$dir/file$i.txt"
-  fi
-done
-total=$(du -sb "$app" | cut -f1)
-
-start=$(date +%s.%N)
-build/bin/quorin-pack build --quiet --input "$app" --child app.exe --output "$work/bench.exe" \
-  --spec '{TEMP}\quorin-bench'
-end=$(date +%s.%N)
-exe_size=$(stat -c %s "$work/bench.exe")
-
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-scripts/wine-prefix start "$prefix" >/dev/null
-# One CPU for the launcher and the wineserver: steadier figures under Wine.
-run() {
-  local s e
-  s=$(date +%s.%N)
-  QUORIN_PROBE_REPORT='NUL' taskset -c 0 wine "$work/bench.exe" >/dev/null 2>&1
-  e=$(date +%s.%N)
-  echo "$e - $s" | bc
-}
-# A start of a launcher with nothing to unpack, for Wine's own start-up cost.
-first=$(run)
-second=$(run)
-third=$(run)
-temp_dir=$(ls -d "$prefix"/drive_c/users/*/Temp/quorin-bench 2>/dev/null || ls -d "$prefix"/drive_c/users/*/AppData/Local/Temp/quorin-bench)
-echo changed >> "$(ls "$temp_dir"/dir1/*.txt | head -n 1)"
-changed=$(run)
-
-mib=$(echo "$total / 1048576" | bc -l)
-printf 'payload            %8.1f MiB in %d files, launcher %.1f MiB (%.1f%%)\n' "$mib" "$files" \
-  "$(echo "$exe_size / 1048576" | bc -l)" "$(echo "100 * $exe_size / $total" | bc -l)"
-printf 'pack (build)       %8.2f s   %8.1f MiB/s\n' "$(echo "$end - $start" | bc)" "$(echo "$mib / ($end - $start)" | bc -l)"
-printf 'first start        %8.2f s   %8.1f MiB/s unpacked\n' "$first" "$(echo "$mib / $first" | bc -l)"
-printf 'second start       %8.2f s   %8.1f MiB/s checked (nothing written)\n' "$second" "$(echo "$mib / $second" | bc -l)"
-printf 'third start        %8.2f s\n' "$third"
-printf 'one file changed   %8.2f s\n' "$changed"
-if [ -x scripts/bench-pack.sh ]; then bash scripts/bench-pack.sh; fi
+case " $* " in
+  *" --help "* | *" -h "* | *" --report "*) ;;
+  *)
+    bash scripts/setup.sh >&2
+    [ -f build/build.ninja ] || cmake --preset default >&2
+    cmake --build --preset default >&2
+    ;;
+esac
+# Debian's python3, which has matplotlib, even where another one comes first
+# on PATH.
+python=/usr/bin/python3
+[ -x "$python" ] || python=python3
+exec "$python" bench/run.py "$@"

@@ -14,7 +14,7 @@ packages=(
   cmake ninja-build make g++ pkg-config
   googletest libzstd-dev zlib1g-dev zstd
   libdeflate-dev
-  dpkg-dev python3 bc help2man
+  dpkg-dev python3 bc python3-matplotlib help2man
   openssl osslsigncode
   clang libclang-rt-dev
 )

@@ -47,3 +47,10 @@ foreach(source ${QUORIN_WINDOWS_TESTS})
   add_test(NAME "wine_${name}" COMMAND wine "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
   set_tests_properties("wine_${name}" PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
 endforeach()
+
+# The benchmark's pieces, one short round under the test prefix: the reference
+# programs must do the launcher's work. Times are printed, never judged.
+find_program(QUORIN_PYTHON3 python3 REQUIRED)
+add_test(NAME bench_smoke COMMAND "${QUORIN_PYTHON3}" "${CMAKE_SOURCE_DIR}/bench/smoke.py" "${CMAKE_BINARY_DIR}"
+         "${QUORIN_WINEPREFIX}")
+set_tests_properties(bench_smoke PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")

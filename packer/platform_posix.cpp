@@ -32,7 +32,7 @@ Result map_whole_file(const std::filesystem::path& path, MappedFile& file) {
   }
   file.size = static_cast<std::uint64_t>(st.st_size);
   if (file.size > 0) {
-    void* p = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
+    void* p = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
     if (p == MAP_FAILED) {
       const int err = errno;
       ::close(fd);

@@ -95,6 +95,27 @@ void payload_read(void* dest, std::uint64_t count) {
   if (!payload_try_read(dest, count)) errors::fail_plain(errors::kDecodeMessage);
 }
 
+const unsigned char* payload_next_piece(std::uint64_t count, std::size_t& size) {
+  size = 0;
+  while (g_window.pos == g_window.size) {
+    if (payload_refill() == Refill::kFailed) return nullptr;
+  }
+  const std::size_t available = g_window.size - g_window.pos;
+  size = count < available ? static_cast<std::size_t>(count) : available;
+  const unsigned char* piece = static_cast<const unsigned char*>(g_window.dst) + g_window.pos;
+  g_window.pos += size;
+  g_handed_out += size;
+  return piece;
+}
+
+void payload_skip(std::uint64_t count) {
+  while (count > 0) {
+    std::size_t size = 0;
+    if (payload_next_piece(count, size) == nullptr) errors::fail_plain(errors::kDecodeMessage);
+    count -= size;
+  }
+}
+
 bool payload_read_to_frame_end(std::uint64_t& content_after) {
   for (;;) {
     content_after += g_window.size - g_window.pos;

@@ -5,6 +5,7 @@
 // Main thread only. Pure code: libzstd and the heap, no system calls.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace quorin::payload {
@@ -32,6 +33,15 @@ bool payload_try_read(void* dest, std::uint64_t count);
 // payload_try_read for the launcher: a failure is "Error, couldn't decode
 // attached data." and exit code 2.
 void payload_read(void* dest, std::uint64_t count);
+
+// The next bytes of the archive in place in the window, at most count of them
+// (count above 0): no copy. Sets size to how many; nullptr when the data fails
+// first. The bytes stay valid until the next call into the reader.
+const unsigned char* payload_next_piece(std::uint64_t count, std::size_t& size);
+
+// Drops the next count bytes of the archive as payload_read would hand them
+// out, without copying them; the decode message when the data fails first.
+void payload_skip(std::uint64_t count);
 
 // After the archive's end marker: decodes and drops the rest of the current
 // frame, adding its bytes to content_after; false when the data fails first.

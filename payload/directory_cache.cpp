@@ -1,6 +1,7 @@
 // The cache of directories known to exist. Pure code.
 #include "payload/directory_cache.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <cwchar>
@@ -12,11 +13,23 @@ namespace {
 wchar_t* g_directories[kDirectoryCacheCap];
 int g_directory_count = 0;
 
+// An index over the table, so that a look-up costs one comparison rather
+// than one per entry: open addressing, twice as many slots as entries, each
+// slot an entry's index plus one (0: empty). The table stays what it is.
+constexpr std::size_t kSlots = 2 * kDirectoryCacheCap;
+int g_slots[kSlots];
+
+std::size_t slot_of(const wchar_t* path) {
+  std::uint32_t hash = 2166136261u;  // FNV-1a over the units
+  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint32_t>(*path)) * 16777619u;
+  return hash % kSlots;
+}
+
 }  // namespace
 
 bool directory_cache_holds(const wchar_t* path) {
-  for (int i = 0; i < g_directory_count; ++i) {
-    if (std::wcscmp(g_directories[i], path) == 0) return true;
+  for (std::size_t slot = slot_of(path); g_slots[slot] != 0; slot = (slot + 1) % kSlots) {
+    if (std::wcscmp(g_directories[g_slots[slot] - 1], path) == 0) return true;
   }
   return false;
 }
@@ -27,7 +40,10 @@ void directory_cache_remember(const wchar_t* path) {
   auto* copy = static_cast<wchar_t*>(std::malloc(bytes));
   if (copy == nullptr) return;
   std::memcpy(copy, path, bytes);
+  std::size_t slot = slot_of(copy);
+  while (g_slots[slot] != 0) slot = (slot + 1) % kSlots;
   g_directories[g_directory_count++] = copy;
+  g_slots[slot] = g_directory_count;
 }
 
 int directory_cache_count() { return g_directory_count; }

@@ -9,7 +9,8 @@ namespace quorin::payload {
 inline constexpr int kDirectoryCacheCap = 1024;
 
 // True when the cache holds path, compared unit by unit: letter case counts
-// and separators are not normalised.
+// and separators are not normalised. (An index finds it without comparing
+// every entry.)
 bool directory_cache_holds(const wchar_t* path);
 
 // Appends a heap copy of path when the cache has room. A copy that cannot be

@@ -16,5 +16,6 @@ set(QUORIN_PURE_SOURCES
   payload/entry.cpp
   payload/entry_name.cpp
   payload/reader.cpp
+  payload/temporary_name.cpp
   child/quote.cpp)
 list(TRANSFORM QUORIN_PURE_SOURCES PREPEND "${CMAKE_SOURCE_DIR}/")

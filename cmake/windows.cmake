@@ -19,9 +19,11 @@ add_library(quorin_launcher STATIC
   ${QUORIN_PURE_SOURCES}
   errors/hard_stop.cpp
   errors/system_error.cpp
+  errors/temporary_file.cpp
   launcher/env.cpp
   launcher/main.cpp
   template/expand.cpp
+  payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp
   child/run.cpp)

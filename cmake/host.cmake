@@ -27,6 +27,7 @@ add_library(quorin_packer_core STATIC
   packer/link.cpp
   packer/name_clash.cpp
   packer/options.cpp
+  packer/path_room.cpp
   packer/resources.cpp
   packer/utf16.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")

@@ -14,6 +14,7 @@
 #include "packer/input_tree.h"
 #include "packer/inspect.h"
 #include "packer/link.h"
+#include "packer/path_room.h"
 #include "packer/resources.h"
 #include "packer/utf16.h"
 
@@ -224,6 +225,10 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = read_build_options(parsed, inputs, texts, options); !r) return usage_error(command, r.error);
   const fs::path output = parsed.values.at("--output");
   if (Result r = check_output(output); !r) return report(r.error);
+  if (const auto child = parsed.values.find("--child"); child != parsed.values.end()) {
+    const std::string warning = path_room_warning(inputs.constants.spec, child->second);
+    if (!warning.empty()) std::fprintf(stderr, "quorin-pack: warning: %s\n", warning.c_str());
+  }
 
   std::vector<IconImage> icons;
   if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {

@@ -1,0 +1,76 @@
+// Child program paths of 259 units and of 260 or more, end to end: launchers
+// whose target spec makes the child's path exactly that long. 259 starts as
+// it is, longer ones by their short form; where no short form is short
+// enough, the launch failure with the code for a name too long. And a target
+// with Cyrillic, CJK and an emoji. Talks to the system (processes, files).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tests/common/long_path.h"
+#include "tests/windows/support/process.h"
+
+namespace {
+
+using namespace quorin::testing;
+
+// The long form of a path the child reported, without a \\?\ prefix.
+std::wstring long_form(std::wstring path) {
+  static wchar_t buffer[32768];
+  const DWORD n = GetLongPathNameW(path.c_str(), buffer, 32768);
+  if (n > 0 && n < 32768) path = buffer;
+  if (path.rfind(L"\\\\?\\", 0) == 0) path = path.substr(4);
+  return path;
+}
+
+TEST(LongChildPath, StartedByItsShortFormOrRefusedAsTooLong) {
+  const struct {
+    const wchar_t* launcher;
+    std::size_t units;
+    bool short_components;
+    bool starts;
+  } cases[] = {
+      {L"long_259", 259, false, true},
+      {L"long_260", 260, false, true},
+      {L"long_1000", 1000, false, true},
+      {L"long_4000", 4000, false, true},
+      {L"long_4000_short_names", 4000, true, false},
+  };
+  remove_tree(L"C:\\quorin-long");
+  for (const auto& c : cases) {
+    const std::wstring child = widen(quorin::test_archive::long_path_spec(c.units, c.short_components)) + L"\\app.exe";
+    ASSERT_EQ(child.size(), c.units);
+    const ProcessResult run = run_process(launcher_path(c.launcher));
+    // The tree is unpacked at every length.
+    EXPECT_TRUE(file_exists(child)) << narrow(c.launcher);
+    const std::wstring module = widen(report_value(run.out, "module"));
+    std::printf("child path of %zu units%s: exit %lu, %s\n", c.units, c.short_components ? " (short names only)" : "",
+                run.exit_code,
+                c.starts ? ("started as " + std::to_string(module.size()) + " units").c_str() : run.err.c_str());
+    if (c.starts) {
+      EXPECT_EQ(run.exit_code, 0u) << narrow(c.launcher) << run.err;
+      EXPECT_LT(module.size(), 260u) << narrow(c.launcher);
+      EXPECT_EQ(long_form(module), child) << narrow(c.launcher);
+    } else {
+      EXPECT_EQ(run.exit_code, 2u) << narrow(c.launcher);
+      EXPECT_EQ(run.err.rfind("Error, couldn't launch child ([Error 206] ", 0), 0u) << run.err;
+    }
+  }
+  remove_tree(L"C:\\quorin-long");
+}
+
+TEST(ChildPath, TargetWithCyrillicCjkAndAnEmojiStarts) {
+  const std::wstring target =
+      temp_dir() + L"\\quorin-tests\\\u041a\u0438\u0440\u0438\u043b\u043b\u0438\u0446\u0430 \u6f22\u5b57 \U0001F600"
+                   L"\\\u041f\u0443\u0442\u044c";
+  remove_tree(target);
+  const ProcessResult run = run_process(launcher_path(L"path_unicode"));
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(report_value(run.out, "module"), narrow(target + L"\\app.exe"));
+  remove_tree(target);
+}
+
+}  // namespace

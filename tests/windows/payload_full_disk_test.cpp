@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -81,9 +82,14 @@ TEST(FullDisk, TheWriteFailsWithTheWriteMessageAndTheNextStartWithRoomRepairs) {
     EXPECT_TRUE(temporaries_in(target).empty()) << c.what;
     EXPECT_EQ(free_bytes(drive), c.room) << c.what << ": the partial file's room is given back";
 
+    std::printf("full disk, %s (%llu bytes free for %zu): exit %lu, %s", c.what,
+                static_cast<unsigned long long>(c.room), expected.size(), run.exit_code, run.err.c_str());
+
     DeleteFileW((drive + L"\\filler.bin").c_str());
     run = run_process(launcher_path(L"full_disk"));
     EXPECT_EQ(run.exit_code, 0u) << c.what << run.err;
+    std::printf("  the next start with room: exit %lu, big.bin %s\n", run.exit_code,
+                read_file(big) == expected ? "whole" : "wrong");
     EXPECT_TRUE(read_file(big) == expected) << c.what;
   }
   remove_tree(target);

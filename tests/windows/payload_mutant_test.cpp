@@ -65,7 +65,7 @@ bool sound_entries(const std::string& attached, std::map<std::wstring, std::pair
 }
 
 TEST(DamagedData, NoChildOnADamagedFileNoWriteOutsideTheTargetNoHangOrCrash) {
-  int mutants = 0, stopped = 0, children = 0, damaged_children = 0, outside = 0, hangs = 0, crashes = 0, left = 0;
+  int mutants = 0, stopped = 0, hard_stops = 0, children = 0, damaged_children = 0, outside = 0, hangs = 0, crashes = 0, left = 0;
   const std::wstring base = tests_dir() + L"\\mutants";
   const std::wstring reports = tests_dir() + L"\\mutant-reports";
   remove_tree(base);
@@ -93,8 +93,10 @@ TEST(DamagedData, NoChildOnADamagedFileNoWriteOutsideTheTargetNoHangOrCrash) {
         ++crashes;
         ADD_FAILURE() << which << "its child ended with " << run.exit_code;
       }
-    } else if (run.exit_code == 2 || run.exit_code == 3) {
+    } else if (run.exit_code == 2) {
       ++stopped;
+    } else if (run.exit_code == 3) {
+      ++hard_stops;
     } else {
       ++crashes;
       ADD_FAILURE() << which << "ended with " << run.exit_code << "\n" << run.out << run.err;
@@ -129,9 +131,10 @@ TEST(DamagedData, NoChildOnADamagedFileNoWriteOutsideTheTargetNoHangOrCrash) {
       ADD_FAILURE() << narrow(escaped) << " was written";
     }
   }
-  std::printf("damaged data: %d mutants; %d stopped with a message, %d started the child (%d on damaged data); "
-              "%d wrote outside the target, %d hung, %d crashed, %d temporary files left\n",
-              mutants, stopped, children, damaged_children, outside, hangs, crashes, left);
+  std::printf("damaged data: %d mutants; %d stopped with a message (exit 2), %d with a hard stop (exit 3), %d started "
+              "the child (%d on damaged data); %d wrote outside the target, %d hung, %d crashed, %d temporary files "
+              "left\n",
+              mutants, stopped, hard_stops, children, damaged_children, outside, hangs, crashes, left);
   EXPECT_GT(mutants, 0);
   EXPECT_EQ(left, 0);
   remove_tree(base);

@@ -45,9 +45,11 @@ bool is_directory(const wchar_t* path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-// A refusal that can pass: someone else has the file open or mapped.
+// A refusal that can pass: someone else has the file open, locked, mapped (a
+// launcher taking its checksum) or running.
 bool is_in_use(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+  return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION ||
+         error == ERROR_USER_MAPPED_FILE;
 }
 
 // Deletes one of our temporary files; a read-only one (a program moved aside

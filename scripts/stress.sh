@@ -37,12 +37,17 @@ scripts/wine-prefix start "$WINEPREFIX" >/dev/null
 scripts/full-disk-drive mount "$WINEPREFIX" "$work/full-disk"
 
 passed=0 failed=0
-for test in payload_busy_test payload_kill_test payload_mutant_test payload_full_disk_test child_long_path_test; do
+for test in payload_busy_test killed_launchers payload_mutant_test payload_full_disk_test child_long_path_test; do
   log=$work/$test.log
   start=$(date +%s)
-  if wine "build/windows/tests/$test.exe" >"$log" 2>&1; then passed=$((passed + 1)); result=passed; else failed=$((failed + 1)); result=FAILED; fi
+  if [ "$test" = killed_launchers ]; then
+    command=(bash tests/scripts/killed_launchers.sh "$QUORIN_FIXTURES")
+  else
+    command=(wine "build/windows/tests/$test.exe")
+  fi
+  if "${command[@]}" >"$log" 2>&1; then passed=$((passed + 1)); result=passed; else failed=$((failed + 1)); result=FAILED; fi
   echo "$test: $result in $(( $(date +%s) - start )) s"
-  grep -aE '^(simultaneous starts|killed mid-unpack|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
+  grep -aE '^(simultaneous starts|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
   if [ "$result" = FAILED ]; then grep -aE '^\[  FAILED  \]' "$log" | sort -u | sed 's/^/  /' || true; fi
 done
 echo "stress: $passed passed, $failed failed"

@@ -48,8 +48,13 @@ set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
 file(GLOB QUORIN_WINDOWS_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp")
 foreach(source ${QUORIN_WINDOWS_TESTS})
   get_filename_component(name "${source}" NAME_WE)
-  add_test(NAME "wine_${name}" COMMAND wine "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
+  set(exe "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
+  add_test(NAME "wine_${name}" COMMAND wine "${exe}")
   set_tests_properties("wine_${name}" PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
 endforeach()
+# Launchers killed while they unpack: the kill comes from the host.
+add_test(NAME wine_killed_launchers COMMAND bash "${CMAKE_SOURCE_DIR}/tests/scripts/killed_launchers.sh"
+                                            "${QUORIN_FIXTURES_DIR}")
+set_tests_properties(wine_killed_launchers PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
 set_tests_properties(wine_payload_full_disk_test PROPERTIES FIXTURES_REQUIRED "wine;full_disk"
                      ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_FULL_DISK_DRIVE=U:")

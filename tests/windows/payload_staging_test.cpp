@@ -143,6 +143,19 @@ TEST(Staging, StaleFileHeldByAReaderIsReplacedOrReportedAfterTheRetry) {
   }
 }
 
+TEST(Staging, ReadOnlyStaleFileIsReplacedAndItsOldCopyRemoved) {
+  const std::wstring target = test_dir(L"read-only");
+  const std::wstring file = target + L"\\data\\held.txt";
+  remove_tree(target);
+  make_folders(target + L"\\data");
+  write_file(file, "stale");
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  unpack_into(target, archive_of_new_data());
+  EXPECT_EQ(read_file(file), "new data");
+  EXPECT_TRUE(temporaries_in(target).empty());
+  remove_tree(target);
+}
+
 // A process that runs until the test ends it.
 struct Sleeper {
   PROCESS_INFORMATION process = {};

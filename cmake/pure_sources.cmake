@@ -12,6 +12,7 @@ set(QUORIN_PURE_SOURCES
   template/spec_reader.cpp
   template/time_text.cpp
   payload/checksum.cpp
+  payload/crc32_fold.cpp
   payload/directory_cache.cpp
   payload/entry.cpp
   payload/entry_name.cpp

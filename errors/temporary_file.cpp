@@ -18,8 +18,6 @@ void hold_temporary_file(const wchar_t* path, void* handle) {
   g_handle = handle;
 }
 
-void temporary_file_closed() { g_handle = INVALID_HANDLE_VALUE; }
-
 void forget_temporary_file() {
   g_path = nullptr;
   g_handle = INVALID_HANDLE_VALUE;

@@ -11,9 +11,6 @@ namespace quorin::errors {
 // file, open through handle (the system's file handle).
 void hold_temporary_file(const wchar_t* path, void* handle);
 
-// The handle was closed; the file is still there and still current.
-void temporary_file_closed();
-
 // The file took its real name or was removed: nothing is current any more.
 void forget_temporary_file();
 

@@ -23,6 +23,8 @@ constexpr std::size_t kBesideCap = kPathCap + 1 + MAX_PATH;
 
 wchar_t g_staged_path[kBesideCap];
 HANDLE g_staged = INVALID_HANDLE_VALUE;
+// The rename request: the record, then the real path's units and a 0 unit.
+alignas(FILE_RENAME_INFO) unsigned char g_rename[sizeof(FILE_RENAME_INFO) + kPathCap * sizeof(wchar_t)];
 wchar_t g_aside_path[kBesideCap];
 bool g_aside_made = false;
 std::uint32_t g_serial = 0;
@@ -98,6 +100,20 @@ bool run_has_ended(std::uint32_t process, const FILETIME& written) {
   return ended;
 }
 
+// Moves the open temporary file over path in one step, through its handle:
+// what MoveFileExW with MOVEFILE_REPLACE_EXISTING does by name, without
+// opening it again by name (under Wine that open costs as much as the rename).
+bool rename_staged_over(const wchar_t* path) {
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(g_rename);
+  const std::size_t len = std::wcslen(path);
+  info->ReplaceIfExists = TRUE;
+  info->RootDirectory = nullptr;
+  info->FileNameLength = static_cast<DWORD>(len * sizeof(wchar_t));
+  std::wmemcpy(info->FileName, path, len + 1);
+  return SetFileInformationByHandle(g_staged, FileRenameInfo, info,
+                                    static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + len * sizeof(wchar_t))) != FALSE;
+}
+
 // Puts a file moved aside back under its name where that is still free, then
 // reports that the file cannot be placed.
 [[noreturn]] void give_up_placing(const wchar_t* path) {
@@ -112,9 +128,10 @@ void* open_staged_file(const wchar_t* path) {
   // our number is in the way.
   for (int tries = 0; tries < 4; ++tries) {
     make_beside(g_staged_path, path);
-    // Others may only write, as for any file being written; CREATE_NEW never
-    // opens a file that is already there.
-    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
+    // Others may only write, as for any file being written, and not delete
+    // it; DELETE access lets this handle rename it. CREATE_NEW never opens a
+    // file that is already there.
+    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
     if (g_staged != INVALID_HANDLE_VALUE) {
       errors::hold_temporary_file(g_staged_path, g_staged);
       return g_staged;
@@ -125,30 +142,31 @@ void* open_staged_file(const wchar_t* path) {
 }
 
 void place_staged_file(const wchar_t* path, std::uint64_t size, std::uint32_t stored) {
-  CloseHandle(g_staged);
-  g_staged = INVALID_HANDLE_VALUE;
-  errors::temporary_file_closed();
   g_aside_made = false;
   unsigned long slept = 0;
   unsigned long delay = kFirstRetryDelayMilliseconds;
+  // The file stays open, and so out of others' reach, until it has its name.
   for (;;) {
-    if (MoveFileExW(g_staged_path, path, MOVEFILE_REPLACE_EXISTING)) break;
+    if (rename_staged_over(path)) break;
     // A folder never turns into a file, and other refusals do not pass.
     if (!is_in_use(GetLastError()) || is_directory(path)) give_up_placing(path);
     // Another launcher of the same build may have placed it in the meantime
     // (its child may be running it already).
     if (existing_checksum(path, size) == stored) {
       errors::remove_temporary_file();
+      g_staged = INVALID_HANDLE_VALUE;
       return;
     }
     // A running program or a loaded DLL cannot be overwritten or replaced,
     // but it can be renamed: the old one goes aside and keeps running.
-    if (move_aside(path) && MoveFileExW(g_staged_path, path, MOVEFILE_REPLACE_EXISTING)) break;
+    if (move_aside(path) && rename_staged_over(path)) break;
     if (slept >= kPlaceRetryMilliseconds) give_up_placing(path);
     Sleep(delay);
     slept += delay;
     delay = delay * 2 < kLongestRetryDelayMilliseconds ? delay * 2 : kLongestRetryDelayMilliseconds;
   }
+  CloseHandle(g_staged);
+  g_staged = INVALID_HANDLE_VALUE;
   errors::forget_temporary_file();
   if (g_aside_made) delete_temporary(g_aside_path);
   g_aside_made = false;

@@ -20,7 +20,8 @@ inline constexpr unsigned long kLongestRetryDelayMilliseconds = 250;
 // path, never the temporary name.
 void* open_staged_file(const wchar_t* path);
 
-// Closes the temporary file and moves it over path. A refusal because path is
+// Moves the temporary file over path in one step (a rename through its handle,
+// replacing what is there), then closes it. A refusal because path is
 // in use is met by checking path again (another launcher may have placed the
 // same file: then it is kept and the temporary removed), by moving the old
 // file aside (a running program or DLL can be renamed, not replaced), and by

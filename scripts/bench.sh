@@ -10,6 +10,8 @@
 # saved build: it links the launcher library from its own ../lib) and time its
 # first starts in turn with this build's, for a before/after figure.
 # QUORIN_BENCH_PACK=0: leave out the packer's throughput.
+# QUORIN_BENCH_DIR: where the payload, the launchers and the Wine prefix go
+# (default /tmp; /dev/shm takes the disk out of the figures).
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 size_mib=${1:-256}
@@ -17,7 +19,7 @@ repeat=${QUORIN_BENCH_REPEAT:-1}
 compare=${QUORIN_COMPARE_PACK:-}
 [ -x build/bin/quorin-pack ] || { echo "build first: bash scripts/test.sh (or cmake --preset default && cmake --build --preset default)" >&2; exit 2; }
 
-work=$(mktemp -d /tmp/quorin-bench.XXXXXX)
+work=$(mktemp -d "${QUORIN_BENCH_DIR:-/tmp}/quorin-bench.XXXXXX")
 prefix=$work/wineprefix
 trap 'WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true; rm -rf "$work"' EXIT
 app=$work/app
@@ -61,17 +63,15 @@ median() { tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { print
 fastest() { tr ' ' '\n' | sed '/^$/d' | sort -g | head -n 1; }
 first=$(run)
 temp_dir=$(ls -d "$prefix"/drive_c/users/*/Temp/quorin-bench 2>/dev/null || ls -d "$prefix"/drive_c/users/*/AppData/Local/Temp/quorin-bench)
+# Each first start on an emptied target, with what the one before wrote on
+# disk already; with a second build the two take turns going first.
+fresh() { rm -rf "$temp_dir"; sync; }
 firsts=$first
 befores=""
 for i in $(seq 1 "$repeat"); do
-  if [ -n "$compare" ]; then
-    rm -rf "$temp_dir"
-    befores="$befores $(run before)"
-  fi
-  if [ "$i" -gt 1 ]; then
-    rm -rf "$temp_dir"
-    firsts="$firsts $(run)"
-  fi
+  if [ -n "$compare" ] && [ $(( i % 2 )) -eq 1 ]; then fresh; befores="$befores $(run before)"; fi
+  if [ "$i" -gt 1 ]; then fresh; firsts="$firsts $(run)"; fi
+  if [ -n "$compare" ] && [ $(( i % 2 )) -eq 0 ]; then fresh; befores="$befores $(run before)"; fi
 done
 first=$(echo "$firsts" | median)
 second=$(run)
@@ -91,7 +91,8 @@ if [ -n "$compare" ]; then
   before=$(echo "$befores" | median)
   printf 'first start, other %8.2f s   (median of %d, fastest %.2f s; all: %s)\n' "$before" "$repeat" \
     "$(echo "$befores" | fastest)" "$befores"
-  printf 'this / other       %8.3f (medians)\n' "$(echo "$first / $before" | bc -l)"
+  printf 'this / other       %8.3f (medians), %.3f (fastest)\n' "$(echo "$first / $before" | bc -l)" \
+  "$(echo "$(echo "$firsts" | fastest) / $(echo "$befores" | fastest)" | bc -l)"
 fi
 printf 'second start       %8.2f s   %8.1f MiB/s checked (nothing written)\n' "$second" "$(echo "$mib / $second" | bc -l)"
 printf 'third start        %8.2f s\n' "$third"

@@ -2,7 +2,7 @@
 # Launchers killed at random moments while they unpack a large tree: each is
 # started on an empty target and, once it has made the target directory,
 # killed (SIGKILL to its process) within the time a whole start takes from
-# there. No file under its real name may hold anything but its whole content,
+# there (four fifths of the shortest of three). No file under its real name may hold anything but its whole content,
 # and the next start, whose child checks every file, must repair the tree and
 # leave no temporary file. Prints its figures; exits 1 on any fault.
 # The kill comes from the host: Wine 8.0 may leave the Unix process of a
@@ -29,11 +29,18 @@ start_launcher() {
 }
 temporaries() { find "$target" -name '~quorin-*.tmp' 2>/dev/null | wc -l; }
 
-rm -rf "$target"
-start_launcher
-begun=$(now_ms)
-wait "$pid" || true
-span=$(( $(now_ms) - begun ))
+# The shortest of three whole starts, from the target directory on; the kills
+# fall within the first four fifths of it, so nearly all land while unpacking.
+span=
+for _ in 1 2 3; do
+  rm -rf "$target"
+  start_launcher
+  begun=$(now_ms)
+  wait "$pid" || true
+  took=$(( $(now_ms) - begun ))
+  if [ -z "$span" ] || [ "$took" -lt "$span" ]; then span=$took; fi
+done
+span=$(( span * 4 / 5 ))
 [ "$span" -gt 0 ] || span=1
 
 mid_unpack=0 wrong=0 left_by_kills=0 left_after=0 repaired=0

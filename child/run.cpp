@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <cwchar>
+
 #include "child/command_line.h"
 #include "errors/fatal.h"
 #include "errors/messages.h"
@@ -50,6 +52,40 @@ void give_up_child_use(HANDLE process) {
   if (last) CloseHandle(process);
 }
 
+// Process creation takes an application name of at most MAX_PATH - 1 units.
+// A longer child program path goes by its short form, and the launcher never
+// hands the system a path it cannot take.
+wchar_t g_short_form[launcher::kPathCap];
+// The short form as a \\?\ path: "\\?\" ("\\?\UNC" for a share), then the form.
+wchar_t g_verbatim_form[launcher::kPathCap + 8];
+
+// Wine (8.0) widens a short application name back to its long form inside
+// CreateProcessW: at 260 units it refuses it (not found), and at a few
+// thousand it overflows its own stack. A \\?\ path it takes as it stands.
+bool running_under_wine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+const wchar_t* verbatim_short_form() {
+  const bool share = g_short_form[0] == L'\\' && g_short_form[1] == L'\\';
+  launcher::copy_text(g_verbatim_form, launcher::kPathCap + 8, share ? L"\\\\?\\UNC" : L"\\\\?\\");
+  launcher::append_text(g_verbatim_form, launcher::kPathCap + 8, share ? g_short_form + 1 : g_short_form);
+  return g_verbatim_form;
+}
+
+const wchar_t* launchable_child_path() {
+  const wchar_t* path = launcher::g_child_program_path;
+  if (std::wcslen(path) < MAX_PATH) return path;
+  // GetShortPathNameW returns the length without the terminator, or the
+  // room it needs (terminator included) when the buffer is too small, or 0.
+  const DWORD len = GetShortPathNameW(path, g_short_form, launcher::kPathCap);
+  if (len == 0) errors::fail_system(errors::kLaunchMessage, GetLastError());
+  // No short form short enough: a volume without short names, or one too long.
+  if (len >= MAX_PATH) errors::fail_system(errors::kLaunchMessage, ERROR_FILENAME_EXCED_RANGE);
+  return running_under_wine() ? verbatim_short_form() : g_short_form;
+}
+
 }  // namespace
 
 unsigned long run_child() {
@@ -64,8 +100,8 @@ unsigned long run_child() {
   PROCESS_INFORMATION process = {};
   // No environment and no directory: the child inherits the launcher's
   // environment of this moment and its current directory.
-  if (!CreateProcessW(launcher::g_child_program_path, command_line, nullptr, nullptr, TRUE,
-                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(launchable_child_path(), command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &startup, &process)) {
     errors::fail_system(errors::kLaunchMessage, GetLastError());
   }
   CloseHandle(process.hThread);

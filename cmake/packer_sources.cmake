@@ -11,6 +11,7 @@ set(QUORIN_PACKER_SOURCES
   packer/inspect.cpp
   packer/name_clash.cpp
   packer/options.cpp
+  packer/path_room.cpp
   packer/pe_image.cpp
   packer/pe_writer.cpp
   packer/png.cpp

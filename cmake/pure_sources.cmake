@@ -17,6 +17,7 @@ set(QUORIN_PURE_SOURCES
   payload/entry.cpp
   payload/entry_name.cpp
   payload/reader.cpp
+  payload/temporary_name.cpp
   child/quote.cpp)
 # Relative to the repository root, wherever the including project lives.
 get_filename_component(QUORIN_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)

@@ -22,17 +22,22 @@ set_target_properties(zstd_mingw PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_ZSTD_PREFIX}/include")
 
 include(cmake/pure_sources.cmake)
-add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop.cpp)
+# How the pure code ends the process: the hard stop and the removal of the
+# current temporary file, which every ending makes first.
+add_library(quorin_ending STATIC errors/hard_stop.cpp errors/temporary_file.cpp)
+target_include_directories(quorin_ending PUBLIC "${CMAKE_SOURCE_DIR}")
+add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES})
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
 # The decoder comes from whoever links it: the launcher takes the
 # decompression-only libzstd, the packer the whole one.
 target_include_directories(quorin_core PUBLIC "${QUORIN_ZSTD_PREFIX}/include")
-target_link_libraries(quorin_core PUBLIC deflate_mingw)
+target_link_libraries(quorin_core PUBLIC quorin_ending deflate_mingw)
 
 add_library(quorin_launcher STATIC
   errors/system_error.cpp
   launcher/env.cpp
   template/expand.cpp
+  payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp
   child/run.cpp)

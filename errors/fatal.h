@@ -1,6 +1,7 @@
 // Fatal error reporting: the one place that turns a failure into a message and
 // an ending. Every reporter ends the process; none returns. The texts are in
-// errors/messages.h.
+// errors/messages.h. Each first removes the current temporary file
+// (errors/temporary_file.h), so a file being written never outlives a failure.
 #pragma once
 
 namespace quorin::errors {

@@ -7,10 +7,12 @@
 #include "errors/fatal.h"
 #include "errors/messages.h"
 #include "errors/system_text.h"
+#include "errors/temporary_file.h"
 
 namespace quorin::errors {
 
 void fail_system(const char* message, unsigned long code) {
+  remove_temporary_file();
   char* system_text = nullptr;
   const DWORD written = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,

@@ -14,6 +14,7 @@
 #include "packer/command_parts.h"
 #include "packer/commands.h"
 #include "packer/inspect.h"
+#include "packer/path_room.h"
 #include "packer/pe_writer.h"
 #include "packer/platform.h"
 #include "packer/program_info.h"
@@ -301,6 +302,12 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
     // The stamp is known once the archive is: a placeholder of its length until then.
     constants.spec = u"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\" +
                      (epoch ? date_time_stamp(*epoch) : from_attached ? content_stamp(attached_hash) : content_stamp(0));
+  }
+
+  // A child path of 260 units or more starts only by its short form.
+  if (!from_attached) {
+    const std::string warning = path_room_warning(constants.spec, parsed.values.at("--child"));
+    if (!warning.empty()) warn(facts, warning);
   }
 
   AttachedWriter write_attached;

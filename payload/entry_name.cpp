@@ -3,6 +3,8 @@
 
 #include <initializer_list>
 
+#include "payload/temporary_name.h"
+
 namespace quorin::payload {
 
 namespace {
@@ -43,6 +45,7 @@ NameProblem component_problem(const wchar_t* component, std::size_t len) {
   if (component[len - 1] == L'.' || component[len - 1] == L' ') return NameProblem::kTrailingDotOrBlank;
   if (len > kMaxComponentUnits) return NameProblem::kComponentTooLong;
   if (is_device_name(component, len)) return NameProblem::kDeviceName;
+  if (is_temporary_name(component, len)) return NameProblem::kTemporaryName;
   return NameProblem::kNone;
 }
 
@@ -103,6 +106,8 @@ const char* name_problem_text(NameProblem problem) {
       return "a name component is a Windows device name (CON, PRN, AUX, NUL, COM1-9, LPT1-9, CONIN$, CONOUT$)";
     case NameProblem::kComponentTooLong:
       return "a name component has more than 255 UTF-16 units";
+    case NameProblem::kTemporaryName:
+      return "a name component has the form of the launcher's temporary files (~quorin-<digits>-<digits>.tmp)";
   }
   return "the name breaks a rule";
 }

@@ -11,7 +11,10 @@
 //     with any extension: CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (also with
 //     the superscript digits 1, 2, 3), CONIN$, CONOUT$;
 //   - no component over 255 units (the longest NTFS file name);
-//   - no lone surrogate (a unit of D800-DFFF outside a pair).
+//   - no lone surrogate (a unit of D800-DFFF outside a pair);
+//   - no component of the form of the launcher's temporary files
+//     ("~quorin-<digits>-<digits>.tmp", any letter case), which it writes
+//     beside payload files and removes again.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +34,7 @@ enum class NameProblem {
   kTrailingDotOrBlank,
   kDeviceName,
   kComponentTooLong,
+  kTemporaryName,
 };
 
 inline constexpr std::size_t kMaxComponentUnits = 255;

@@ -1,5 +1,6 @@
-// Extraction with the checksum skip and the directory cache. Talks to the
-// system (files, mappings, directories).
+// Extraction with the checksum skip, the verification of what is written,
+// staged placement and the directory cache. Talks to the system (files,
+// mappings, directories).
 #include "payload/unpack.h"
 
 #include <windows.h>
@@ -15,6 +16,7 @@
 #include "payload/entry.h"
 #include "payload/format.h"
 #include "payload/reader.h"
+#include "payload/staging.h"
 #include "template/expand.h"
 
 namespace quorin::payload {
@@ -45,6 +47,17 @@ bool cut_to_parent(wchar_t* dir) {
     }
   }
   return false;
+}
+
+// Writes count bytes of a piece to output. A write that reports success
+// with fewer bytes (a full disk, where the system's call says no more) failed
+// all the same; that call gave no code, so the code is the one for a full disk.
+void write_piece(HANDLE output, const unsigned char* piece, DWORD count) {
+  DWORD written = 0;
+  if (!WriteFile(output, piece, count, &written, nullptr)) {
+    errors::fail_system(errors::kUnpackMessage, GetLastError());
+  }
+  if (written != count) errors::fail_system(errors::kUnpackMessage, ERROR_DISK_FULL);
 }
 
 }  // namespace
@@ -111,7 +124,12 @@ bool ensure_directory(const wchar_t* path) {
   if (directory_cache_holds(path)) return true;
   // A bare drive such as "D:" is neither tested nor cached.
   if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\0') return true;
-  if (!CreateDirectoryW(path, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+  if (!CreateDirectoryW(path, nullptr)) {
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    // A folder that was there before this run: what killed runs left in it
+    // goes now. One made by this run holds none, and a cached one was met.
+    remove_stale_temporaries(path);
+  }
   // A full cache (1024 entries) still creates and tests, it just forgets.
   directory_cache_remember(path);
   return true;
@@ -168,32 +186,33 @@ void unpack_payload() {
     const std::uint32_t stored = g_entry.stored_checksum;
 
     HANDLE output = INVALID_HANDLE_VALUE;
-    // A stored 0 is outside the format; it must not match a missing file.
+    // A stored 0 is outside the format: it must not match a missing file, and
+    // the data written for it fails the verification below.
     if (stored == 0 || existing_checksum(g_target_path, size) != stored) {
       ensure_parent_directories(g_target_path);
-      output = CreateFileW(g_target_path, GENERIC_WRITE, FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, 0,
-                           nullptr);
-      if (output == INVALID_HANDLE_VALUE) errors::fail_open_for_writing(g_target_path);
+      output = open_staged_file(g_target_path);
     }
 
     // A current file's data is read and dropped all the same: the stream
-    // cannot be skipped, and the next name follows the data. It goes from the
-    // reader's window to the file with no copy in between.
+    // cannot be skipped, and the next name follows the data. Data that is
+    // written goes from the reader's window to the file with no copy in
+    // between, and is checksummed on its way, with no second pass.
     if (output == INVALID_HANDLE_VALUE) {
       payload_skip(size);
       continue;
     }
+    std::uint32_t crc = 0;
     for (std::uint64_t remaining = size; remaining > 0;) {
       std::size_t piece_size = 0;
       const unsigned char* piece = payload_next_piece(remaining, piece_size);
       if (piece == nullptr) errors::fail_plain(errors::kDecodeMessage);
-      DWORD written = 0;
-      if (!WriteFile(output, piece, static_cast<DWORD>(piece_size), &written, nullptr)) {
-        errors::fail_system(errors::kUnpackMessage, GetLastError());
-      }
+      crc = crc32_update(crc, piece, piece_size);
+      write_piece(output, piece, static_cast<DWORD>(piece_size));
       remaining -= piece_size;
     }
-    if (output != INVALID_HANDLE_VALUE) CloseHandle(output);
+    // Damaged data never takes the file's name: the reporter removes it.
+    if (stored_checksum(crc) != stored) errors::fail_plain(errors::kDecodeMessage);
+    place_staged_file(g_target_path, size, stored);
   }
 }
 

@@ -8,6 +8,10 @@ namespace quorin::payload {
 
 // Unpacks every entry into launcher::g_target_directory; the first entry's
 // path becomes launcher::g_child_program_path. Returns after the end marker.
+// A file that is not current is written under a temporary name beside it,
+// checksummed as it is written and placed over its real name only when the
+// checksum is the stored one (payload/staging.h); otherwise "Error, couldn't
+// decode attached data." and the real name keeps what it had.
 void unpack_payload();
 
 // The checksum of the file at path (CRC-32, 0 stored as 1) when it is a file
@@ -15,7 +19,8 @@ void unpack_payload();
 std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size);
 
 // True when the directory exists afterwards. Remembers the directories it has
-// seen in the directory cache, seeded with the user's profile folder.
+// seen in the directory cache, seeded with the user's profile folder. A
+// directory that was already there has the temporaries of ended runs removed.
 bool ensure_directory(const wchar_t* path);
 
 // Makes every directory above file_path exist: deepest first, climbing only

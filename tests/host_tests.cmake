@@ -41,10 +41,20 @@ add_test(NAME wine_stop COMMAND "${CMAKE_SOURCE_DIR}/scripts/wine-prefix" stop "
 set_tests_properties(wine_start PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(wine_stop PROPERTIES FIXTURES_CLEANUP wine)
 
+# A small drive for the full-disk test: U:, a tmpfs (mounted when run as root).
+set(QUORIN_FULL_DISK_POINT "${CMAKE_BINARY_DIR}/full-disk")
+add_test(NAME full_disk_mount
+         COMMAND "${CMAKE_SOURCE_DIR}/scripts/full-disk-drive" mount "${QUORIN_WINEPREFIX}" "${QUORIN_FULL_DISK_POINT}")
+add_test(NAME full_disk_unmount
+         COMMAND "${CMAKE_SOURCE_DIR}/scripts/full-disk-drive" unmount "${QUORIN_WINEPREFIX}" "${QUORIN_FULL_DISK_POINT}")
+set_tests_properties(full_disk_mount PROPERTIES FIXTURES_SETUP full_disk FIXTURES_REQUIRED wine)
+set_tests_properties(full_disk_unmount PROPERTIES FIXTURES_CLEANUP full_disk)
+
 file(GLOB QUORIN_WINDOWS_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/windows/*_test.cpp")
 foreach(source ${QUORIN_WINDOWS_TESTS})
   get_filename_component(name "${source}" NAME_WE)
-  add_test(NAME "wine_${name}" COMMAND wine "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
+  set(exe "${QUORIN_WINDOWS_BINARY_DIR}/tests/${name}.exe")
+  add_test(NAME "wine_${name}" COMMAND wine "${exe}")
   set_tests_properties("wine_${name}" PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
 endforeach()
 
@@ -54,3 +64,9 @@ find_program(QUORIN_PYTHON3 python3 REQUIRED)
 add_test(NAME bench_smoke COMMAND "${QUORIN_PYTHON3}" "${CMAKE_SOURCE_DIR}/bench/smoke.py" "${CMAKE_BINARY_DIR}"
          "${QUORIN_WINEPREFIX}")
 set_tests_properties(bench_smoke PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
+# Launchers killed while they unpack: the kill comes from the host.
+add_test(NAME wine_killed_launchers COMMAND bash "${CMAKE_SOURCE_DIR}/tests/scripts/killed_launchers.sh"
+                                            "${QUORIN_FIXTURES_DIR}")
+set_tests_properties(wine_killed_launchers PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
+set_tests_properties(wine_payload_full_disk_test PROPERTIES FIXTURES_REQUIRED "wine;full_disk"
+                     ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_FULL_DISK_DRIVE=U:")

@@ -2,14 +2,17 @@
 // and the clashes between names that the packer and verify refuse besides.
 #include <gtest/gtest.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
 #include "packer/input_tree.h"
 #include "packer/name_clash.h"
+#include "packer/utf16.h"
 #include "payload/checksum.h"
 #include "payload/entry_name.h"
 #include "tests/common/crc_agreement.h"
+#include "payload/temporary_name.h"
 
 namespace {
 
@@ -107,6 +110,16 @@ TEST(EntryName, EachRuleOnItsOwnCase) {
       {std::u16string(u"a") + char16_t(0xD83D), NameProblem::kLoneSurrogate},
       {std::u16string(1, char16_t(0xDE00)) + u"a", NameProblem::kLoneSurrogate},
       {std::u16string(2, char16_t(0xD83D)), NameProblem::kLoneSurrogate},
+      // The form of the launcher's temporary files, and names near it.
+      {u"~quorin-12-3.tmp", NameProblem::kTemporaryName},
+      {u"sub\\~QUORIN-0-0.TMP", NameProblem::kTemporaryName},
+      {u"~Quorin-99999999999999-1.Tmp\\x", NameProblem::kTemporaryName},
+      {u"~quorin-12-3.tmp.txt", NameProblem::kNone},
+      {u"~quorin-12.tmp", NameProblem::kNone},
+      {u"~quorin--3.tmp", NameProblem::kNone},
+      {u"~quorin-1-x.tmp", NameProblem::kNone},
+      {u"quorin-1-2.tmp", NameProblem::kNone},
+      {u"~quorin-1-2-3.tmp", NameProblem::kNone},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(problem_of(c.name), c.problem) << shown(c.name);
@@ -124,6 +137,36 @@ TEST(EntryName, StoredChecksumIsNeverZero) {
   EXPECT_EQ(quorin::payload::checksum_of(check, 9), 0xCBF43926u);  // the CRC-32 check value
   // The fast CRC gives zlib's values everywhere.
   EXPECT_EQ(quorin::test_archive::crc_disagreement(), "");
+}
+
+TEST(TemporaryName, MadeNamesAreRefusedByTheRuleAndReadBack) {
+  const struct {
+    std::uint32_t process, serial;
+    const wchar_t* name;
+  } cases[] = {
+      {1, 1, L"~quorin-1-1.tmp"},
+      {0, 0, L"~quorin-0-0.tmp"},
+      {4294967295u, 4294967295u, L"~quorin-4294967295-4294967295.tmp"},
+  };
+  for (const auto& c : cases) {
+    wchar_t path[7 + quorin::payload::kTemporaryNameCap] = L"C:\\a\\b\\";
+    quorin::payload::append_temporary_name(path, sizeof path / sizeof path[0], c.process, c.serial);
+    EXPECT_EQ(std::wstring(path), std::wstring(L"C:\\a\\b\\") + c.name);
+    const wchar_t* name = path + 7;
+    EXPECT_EQ(quorin::payload::entry_name_problem(name, std::wcslen(name)), NameProblem::kTemporaryName);
+    std::uint32_t process = 7;
+    EXPECT_TRUE(quorin::payload::temporary_name_process(name, process));
+    EXPECT_EQ(process, c.process);
+  }
+  // Only names this launcher could have made are its own: numbers of 32 bits.
+  std::uint32_t process = 0;
+  for (const wchar_t* name : {L"~quorin-4294967296-1.tmp", L"~quorin-1-4294967296.tmp", L"~quorin-1-2.tmp.txt",
+                              L"~quorin-1.tmp", L"x~quorin-1-2.tmp"}) {
+    EXPECT_FALSE(quorin::payload::temporary_name_process(name, process)) << quorin::packer::utf16_to_utf8(
+        std::u16string(name, name + std::wcslen(name)));
+  }
+  EXPECT_TRUE(quorin::payload::temporary_name_process(L"~QUORIN-0012-3.TMP", process));
+  EXPECT_EQ(process, 12u);
 }
 
 TEST(NameClash, SameNamesLetterCaseAndFolders) {

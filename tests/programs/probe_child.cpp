@@ -5,7 +5,13 @@
 //   QUORIN_PROBE_STDERR    a text to write to standard error
 //   QUORIN_PROBE_SLEEP_MS  how long to sleep before ending
 //   QUORIN_PROBE_REPORT    a file to write the report to instead of stdout
+//   QUORIN_PROBE_VERIFY    a manifest in the probe's folder, "size crc name" lines
+//                          (UTF-8 names relative to that folder): every file it
+//                          names is checked, "verified=<count>" and one
+//                          "bad=<name>" per file of another size or checksum are
+//                          reported, and any bad file makes the exit code 77
 #include <windows.h>
+#include <zlib.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +44,59 @@ std::wstring env(const wchar_t* name, bool* present = nullptr) {
   return n > 0 && n < 32768 ? std::wstring(value) : std::wstring();
 }
 
+std::wstring wide(const std::string& text) {
+  const int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring out(n > 0 ? n : 0, L'\0');
+  if (n > 0) MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+  return out;
+}
+
+bool read_whole(const std::wstring& path, std::string& data) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  data.clear();
+  char buffer[65536];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) data.append(buffer, got);
+  CloseHandle(file);
+  return true;
+}
+
+// The files the manifest names, checked against their sizes and checksums
+// (zlib's CRC-32, 0 stored as 1); the report's lines, and whether all held.
+bool verify_manifest(const std::wstring& folder, const std::wstring& manifest, std::string& report) {
+  std::string text;
+  if (!read_whole(folder + L"\\" + manifest, text)) {
+    report += "bad=" + utf8(manifest.c_str()) + "\n";
+    return false;
+  }
+  int verified = 0;
+  bool all = true;
+  for (std::size_t at = 0; at < text.size();) {
+    std::size_t end = text.find('\n', at);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(at, end - at);
+    at = end + 1;
+    const std::size_t first = line.find(' '), second = line.find(' ', first + 1);
+    if (first == std::string::npos || second == std::string::npos) continue;
+    const unsigned long long size = std::strtoull(line.substr(0, first).c_str(), nullptr, 10);
+    const unsigned long crc = std::strtoul(line.substr(first + 1, second - first - 1).c_str(), nullptr, 10);
+    const std::string name = line.substr(second + 1);
+    std::string data;
+    uLong actual = 0;
+    const bool read = read_whole(folder + L"\\" + wide(name), data);
+    if (read) actual = crc32(0L, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
+    if (!read || data.size() != size || (actual == 0 ? 1 : actual) != crc) {
+      report += "bad=" + name + "\n";
+      all = false;
+    }
+    ++verified;
+  }
+  report += "verified=" + std::to_string(verified) + "\n";
+  return all;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -60,6 +119,13 @@ int wmain(int argc, wchar_t** argv) {
   GetModuleFileNameW(nullptr, module, 4096);
   report += "module=" + utf8(module) + "\n";
   report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
+  const std::wstring manifest = env(L"QUORIN_PROBE_VERIFY");
+  bool verified = true;
+  if (!manifest.empty()) {
+    std::wstring folder = module;
+    folder.resize(folder.rfind(L'\\'));
+    verified = verify_manifest(folder, manifest, report);
+  }
 
   const std::wstring report_file = env(L"QUORIN_PROBE_REPORT");
   if (!report_file.empty()) {
@@ -80,5 +146,6 @@ int wmain(int argc, wchar_t** argv) {
   if (!sleep_ms.empty()) Sleep(static_cast<DWORD>(std::wcstoul(sleep_ms.c_str(), nullptr, 10)));
   const std::wstring exit_code = env(L"QUORIN_PROBE_EXIT");
   // ExitProcess keeps all 32 bits of the code (a return from wmain would too).
+  if (!verified) ExitProcess(77);
   ExitProcess(exit_code.empty() ? 0 : static_cast<UINT>(std::wcstoul(exit_code.c_str(), nullptr, 0)));
 }

@@ -31,25 +31,6 @@ constexpr char kDecodeMessage[] = "Error, couldn't decode attached data\\.";
 
 std::wstring test_dir(const std::wstring& name) { return temp_dir() + L"\\quorin-tests\\payload-unit\\" + name; }
 
-std::string attached_archive(const std::vector<ArchiveEntry>& entries, bool end_marker = true) {
-  return attached_of(frame_of(raw_blocks(archive_bytes(entries, end_marker))));
-}
-
-// One start's worth of unpacking into target, as the launcher does it.
-void unpack_into(const std::wstring& target, const std::string& attached) {
-  launcher::copy_text(launcher::g_target_directory, launcher::kPathCap, target.c_str());
-  launcher::g_child_program_path[0] = L'\0';
-  payload_reader_open(reinterpret_cast<const unsigned char*>(attached.data()), attached.size());
-  unpack_payload();
-  payload_reader_close();
-}
-
-[[noreturn]] void unpack_and_exit(const std::wstring& target, const std::string& attached) {
-  stdout_to_stderr();
-  unpack_into(target, attached);
-  std::exit(0);
-}
-
 std::wstring child_program_path() { return launcher::g_child_program_path; }
 
 HANDLE open_without_write_sharing(const std::wstring& path) {
@@ -120,13 +101,6 @@ TEST(Extraction, EndMarkerAloneWritesNothingAndLeavesTheChildPathEmpty) {
   unpack_into(target, attached_archive({}));
   EXPECT_EQ(child_program_path(), L"");
   EXPECT_FALSE(directory_exists(target));
-}
-
-TEST(Extraction, StoredChecksumZeroNeverMatchesAMissingFile) {
-  const std::wstring target = test_dir(L"stored-zero");
-  remove_tree(target);
-  unpack_into(target, attached_archive({{u"app.exe", "x", {}}, {u"zero.bin", "data", 0}}));
-  EXPECT_EQ(read_file(target + L"\\zero.bin"), "data");
 }
 
 // 1023 units of backslash-separated components of 200 units: a valid name.

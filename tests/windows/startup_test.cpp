@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "tests/windows/support/payload.h"
 #include "tests/windows/support/process.h"
 
 namespace {
@@ -100,14 +101,17 @@ TEST(FatalErrors, SpecThatCannotBeExpandedIsReportedThenHardStop) {
   EXPECT_EQ(run.err, "Error, couldn't runtime expand spec '{TEMP}\\quorin-tests\\{NOPE}\\x'.\n");
 }
 
-TEST(FatalErrors, DamagedFrameKeepsWhatWasUnpackedBefore) {
-  remove_tree(test_dir(L"decode_damaged"));
+TEST(FatalErrors, DamagedFrameKeepsWhatWasUnpackedBeforeAndTheFileItHitNeverTakesItsName) {
+  const std::wstring dir = test_dir(L"decode_damaged");
+  remove_tree(dir);
   const ProcessResult run = start(L"decode_damaged");
   EXPECT_EQ(run.exit_code, kFailure);
   EXPECT_EQ(run.out, "Error, couldn't decode attached data.\n");
   EXPECT_EQ(run.err, "");
-  EXPECT_TRUE(file_exists(test_dir(L"decode_damaged") + L"\\app.exe"));
-  EXPECT_TRUE(file_exists(test_dir(L"decode_damaged") + L"\\before.bin"));
+  // The damage falls inside before.bin: app.exe alone is there, whole.
+  EXPECT_TRUE(file_exists(dir + L"\\app.exe"));
+  EXPECT_FALSE(file_exists(dir + L"\\before.bin"));
+  EXPECT_EQ(snapshot_tree(dir).size(), 1u);
 }
 
 TEST(FatalErrors, FileThatCannotBeCreatedNamesItsPath) {

@@ -8,6 +8,13 @@
 #include <zlib.h>
 
 #include <cstdio>
+#include <cstdlib>
+
+#include "launcher/state.h"
+#include "launcher/wide_text.h"
+#include "payload/reader.h"
+#include "payload/temporary_name.h"
+#include "payload/unpack.h"
 
 namespace quorin::testing {
 
@@ -128,6 +135,40 @@ void make_folders(const std::wstring& path) {
     CreateDirectoryW(path.substr(0, at).c_str(), nullptr);
   }
   CreateDirectoryW(path.c_str(), nullptr);
+}
+
+std::string attached_archive(const std::vector<ArchiveEntry>& entries, bool end_marker) {
+  return attached_of(frame_of(raw_blocks(archive_bytes(entries, end_marker))));
+}
+
+void unpack_into(const std::wstring& target, const std::string& attached) {
+  launcher::copy_text(launcher::g_target_directory, launcher::kPathCap, target.c_str());
+  launcher::g_child_program_path[0] = L'\0';
+  payload::payload_reader_open(reinterpret_cast<const unsigned char*>(attached.data()), attached.size());
+  payload::unpack_payload();
+  payload::payload_reader_close();
+}
+
+void unpack_and_exit(const std::wstring& target, const std::string& attached) {
+  stdout_to_stderr();
+  unpack_into(target, attached);
+  std::exit(0);
+}
+
+std::vector<std::wstring> temporaries_in(const std::wstring& root) {
+  std::vector<std::wstring> found;
+  for (const auto& [relative, item] : snapshot_tree(root)) {
+    if (relative.back() == L'\\') continue;
+    const std::size_t slash = relative.rfind(L'\\');
+    const std::wstring name = slash == std::wstring::npos ? relative : relative.substr(slash + 1);
+    if (payload::is_temporary_name(name.c_str(), name.size())) found.push_back(relative);
+  }
+  return found;
+}
+
+int count_from_env(const char* name, int fallback) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0' ? std::atoi(value) : fallback;
 }
 
 }  // namespace quorin::testing

@@ -49,4 +49,20 @@ inline constexpr std::uint64_t kOldFileTime = 126227808000000000ull;
 // Makes every folder of path (a folder path) exist.
 void make_folders(const std::wstring& path);
 
+// The attached data around an archive: one hand-written frame of raw blocks.
+std::string attached_archive(const std::vector<ArchiveEntry>& entries, bool end_marker = true);
+
+// One start's worth of unpacking into target, in this process, as the
+// launcher does it; and the same in a death test's process, ending with 0,
+// its standard output sent to standard error for the test to match.
+void unpack_into(const std::wstring& target, const std::string& attached);
+[[noreturn]] void unpack_and_exit(const std::wstring& target, const std::string& attached);
+
+// The launcher's temporary files below root (relative paths).
+std::vector<std::wstring> temporaries_in(const std::wstring& root);
+
+// The value of a count a long run sets in the environment (QUORIN_ROUNDS and
+// the like), or fallback.
+int count_from_env(const char* name, int fallback);
+
 }  // namespace quorin::testing

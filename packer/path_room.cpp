@@ -1,0 +1,42 @@
+// Room for the child's path under the process creation limit. Pure code.
+#include "packer/path_room.h"
+
+#include "packer/utf16.h"
+#include "template/spec_reader.h"
+
+namespace quorin::packer {
+
+std::size_t known_child_path_units(const std::u16string& spec, const std::u16string& child, std::size_t& placeholders) {
+  // The spec reader works on wide units; on the host they are 32 bits, but
+  // each holds one UTF-16 unit, so the count is the launcher's.
+  const std::wstring wide(spec.begin(), spec.end());
+  expansion::SpecReader reader;
+  expansion::spec_reader_start(reader, wide.c_str());
+  std::size_t literal = 0;
+  placeholders = 0;
+  for (;;) {
+    const expansion::SpecItem item = expansion::spec_read(reader);
+    if (item.kind == expansion::SpecItemKind::kEnd) break;
+    if (item.kind == expansion::SpecItemKind::kLiteral) ++literal;
+    if (item.kind == expansion::SpecItemKind::kName) ++placeholders;
+  }
+  return literal + 1 + child.size();
+}
+
+std::string path_room_warning(const std::u16string& spec, const std::string& child) {
+  const std::optional<std::u16string> name = utf8_to_utf16(child);
+  if (!name) return "";
+  std::size_t placeholders = 0;
+  const std::size_t known = known_child_path_units(spec, *name, placeholders);
+  const std::size_t wanted = placeholders == 0 ? 0 : kRoomForPlaceholders;
+  if (known + wanted < kChildPathLimit) return "";
+  const std::string what = "the child's path will have " + std::string(placeholders == 0 ? "" : "at least ") +
+                           std::to_string(known) + " UTF-16 units (--spec's literal text and --child)";
+  const std::string room = placeholders == 0 ? ""
+                                             : ", which leaves less than " + std::to_string(kRoomForPlaceholders) +
+                                                   " for its placeholders under " + std::to_string(kChildPathLimit);
+  return what + room + "; a child path of " + std::to_string(kChildPathLimit) +
+         " units or more can be started only by its short form, which not every volume has";
+}
+
+}  // namespace quorin::packer

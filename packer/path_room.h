@@ -1,0 +1,30 @@
+// Room for the child's path under the 260 units that process creation takes:
+// what a build already fixes of it (the spec's literal text and the child's
+// name) and the warning when that leaves little room for the placeholders.
+// Pure code.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace quorin::packer {
+
+// At this length a child path can be started only by its short form, which
+// not every volume has (MAX_PATH, its terminator counted).
+inline constexpr std::size_t kChildPathLimit = 260;
+
+// What the placeholders of a spec may well take: the user's folders alone run
+// to 30 to 60 units ("C:\Users\<name>\AppData\Local").
+inline constexpr std::size_t kRoomForPlaceholders = 100;
+
+// The UTF-16 units of the child's path known at build time: the spec's
+// literal units (a placeholder counts nothing), a backslash and the child's
+// name. placeholders is set to how many the spec holds.
+std::size_t known_child_path_units(const std::u16string& spec, const std::u16string& child, std::size_t& placeholders);
+
+// The warning for a build whose child path is sure to reach the limit, or
+// leaves less than kRoomForPlaceholders for its placeholders; "" otherwise.
+// child is the --child name as given (UTF-8).
+std::string path_room_warning(const std::u16string& spec, const std::string& child);
+
+}  // namespace quorin::packer

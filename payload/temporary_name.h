@@ -1,0 +1,28 @@
+// The names of the launcher's temporary files: "~quorin-<process>-<serial>.tmp",
+// where a file is written before it is moved over its real name, and where a
+// running program is moved aside. The name rule refuses this form in any
+// letter case, so no entry can have such a name and clearing away the
+// temporaries of killed runs never touches a payload file. Pure code.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorin::payload {
+
+// "~quorin-" + 10 digits + "-" + 10 digits + ".tmp", and the terminator.
+inline constexpr std::size_t kTemporaryNameCap = 8 + 10 + 1 + 10 + 4 + 1;
+
+// Appends the temporary name of process and serial to the text in dest
+// (capacity cap, terminator included; no room is a hard stop).
+void append_temporary_name(wchar_t* dest, std::size_t cap, std::uint32_t process, std::uint32_t serial);
+
+// True when component[0, len) has the temporary form in any letter case:
+// "~quorin-", one or more ASCII digits, "-", one or more digits, ".tmp".
+bool is_temporary_name(const wchar_t* component, std::size_t len);
+
+// The process number of a temporary name that this launcher could have made
+// (both numbers fit 32 bits); false for any other name.
+bool temporary_name_process(const wchar_t* name, std::uint32_t& process);
+
+}  // namespace quorin::payload

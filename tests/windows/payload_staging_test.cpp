@@ -1,0 +1,221 @@
+// Staged placement in this process: damaged data never takes a file's name, a
+// stale file held open by a reader is replaced or, where the system refuses
+// every way, reported after the bounded retry, and the temporaries of ended
+// runs are cleared while everything else stays. Talks to the system (files,
+// folders and processes under the temporary folder).
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "payload/staging.h"
+#include "tests/windows/support/payload.h"
+#include "tests/windows/support/process.h"
+
+namespace {
+
+using namespace quorin::testing;
+
+constexpr char kDecodeMessage[] = "Error, couldn't decode attached data\\.";
+
+std::wstring test_dir(const std::wstring& name) { return temp_dir() + L"\\quorin-tests\\staging\\" + name; }
+
+// text as a death test pattern that matches it literally.
+std::string literally(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (std::string("\\.^$*+?()[]{}|").find(c) != std::string::npos) out += '\\';
+    out += c;
+  }
+  return out;
+}
+
+// The entries before the damaged one, and the damaged data for data\f.bin.
+struct Damaged {
+  const char* what;
+  std::string attached;
+  bool first_entry;  // the damaged entry is the child program
+};
+
+std::vector<Damaged> damaged_archives() {
+  const std::string data = pattern(100000, 3);
+  const std::string sound = archive_bytes({{u"app.exe", "first", {}}, {u"data\\f.bin", data, {}}});
+  return {
+      {"stored checksum of other data",
+       attached_archive({{u"app.exe", "first", {}}, {u"data\\f.bin", data, checksum_of("other")}}), false},
+      {"stored checksum 0, outside the format", attached_archive({{u"app.exe", "first", {}}, {u"data\\f.bin", data, 0}}),
+       false},
+      {"one bit flipped in the data", [&] {
+         std::string flipped = sound;
+         flipped[flipped.size() - 5000] ^= 0x10;
+         return attached_of(frame_of(raw_blocks(flipped)));
+       }(), false},
+      {"the frame ends inside the data", attached_of(frame_of(raw_blocks(sound.substr(0, sound.size() - 40000)))), false},
+      {"the child program's own data", attached_archive({{u"data\\f.bin", data, checksum_of("other")}}), true},
+  };
+}
+
+TEST(Verification, DamagedDataNeverTakesTheFilesNameAndLeavesNoTemporary) {
+  int index = 0;
+  for (const Damaged& damaged : damaged_archives()) {
+    for (const bool old_file : {false, true}) {
+      const std::wstring target = test_dir(L"damaged\\" + std::to_wstring(index++));
+      remove_tree(target);
+      if (old_file) {
+        make_folders(target + L"\\data");
+        write_file(target + L"\\data\\f.bin", "what was there");
+      }
+      EXPECT_EXIT(unpack_and_exit(target, damaged.attached), ::testing::ExitedWithCode(2), kDecodeMessage)
+          << damaged.what;
+      EXPECT_EQ(read_file(target + L"\\data\\f.bin"), old_file ? "what was there" : "<missing>") << damaged.what;
+      EXPECT_EQ(read_file(target + L"\\app.exe"), damaged.first_entry ? "<missing>" : "first") << damaged.what;
+      EXPECT_TRUE(temporaries_in(target).empty()) << damaged.what;
+      remove_tree(target);
+    }
+  }
+}
+
+// A stale file held open by a reader while a start replaces it.
+struct Held {
+  const char* what;
+  DWORD share;                   // the reader's share mode
+  unsigned long release_after;   // ms until the reader lets go; 0: never
+  bool placed;                   // the start succeeds
+};
+
+const Held kHeld[] = {
+    {"reader sharing read and delete", FILE_SHARE_READ | FILE_SHARE_DELETE, 0, true},
+    {"reader sharing read, gone after 300 ms", FILE_SHARE_READ, 300, true},
+    {"reader sharing nothing, gone after 300 ms", 0, 300, true},
+    {"reader sharing read, never gone", FILE_SHARE_READ, 0, false},
+};
+
+std::string archive_of_new_data() {
+  return attached_archive({{u"app.exe", "first", {}}, {u"data\\held.txt", "new data", {}}});
+}
+
+HANDLE hold(const std::wstring& path, DWORD share) {
+  return CreateFileW(path.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+TEST(Staging, StaleFileHeldByAReaderIsReplacedOrReportedAfterTheRetry) {
+  int index = 0;
+  for (const Held& held : kHeld) {
+    const std::wstring target = test_dir(L"held\\" + std::to_wstring(index++));
+    const std::wstring file = target + L"\\data\\held.txt";
+    remove_tree(target);
+    make_folders(target + L"\\data");
+    write_file(file, "stale");
+    HANDLE reader = hold(file, held.share);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE) << held.what;
+    if (held.placed) {
+      std::thread release;
+      if (held.release_after != 0) {
+        release = std::thread([&] {
+          Sleep(held.release_after);
+          CloseHandle(reader);
+        });
+      }
+      unpack_into(target, archive_of_new_data());
+      if (release.joinable()) {
+        release.join();
+      } else {
+        CloseHandle(reader);
+      }
+      EXPECT_EQ(read_file(file), "new data") << held.what;
+    } else {
+      const auto start = std::chrono::steady_clock::now();
+      // The message names the file, never a temporary one.
+      EXPECT_EXIT(unpack_and_exit(target, archive_of_new_data()), ::testing::ExitedWithCode(2),
+                  literally("Error, failed to open '" + narrow(target) + "\\data\\held.txt' for writing.\n"))
+          << held.what;
+      const auto waited = std::chrono::steady_clock::now() - start;
+      EXPECT_GE(waited, std::chrono::milliseconds(quorin::payload::kPlaceRetryMilliseconds)) << held.what;
+      CloseHandle(reader);
+      EXPECT_EQ(read_file(file), "stale") << held.what;
+    }
+    EXPECT_TRUE(temporaries_in(target).empty()) << held.what;
+    remove_tree(target);
+  }
+}
+
+TEST(Staging, ReadOnlyStaleFileIsReplacedAndItsOldCopyRemoved) {
+  const std::wstring target = test_dir(L"read-only");
+  const std::wstring file = target + L"\\data\\held.txt";
+  remove_tree(target);
+  make_folders(target + L"\\data");
+  write_file(file, "stale");
+  SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY);
+  unpack_into(target, archive_of_new_data());
+  EXPECT_EQ(read_file(file), "new data");
+  EXPECT_TRUE(temporaries_in(target).empty());
+  remove_tree(target);
+}
+
+// A process that runs until the test ends it.
+struct Sleeper {
+  PROCESS_INFORMATION process = {};
+  Sleeper() {
+    std::wstring line = quoted(fixture_path(L"trees\\child\\app.exe"));
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"60000");
+    SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", L"NUL");
+    CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
+    SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
+  }
+  ~Sleeper() {
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+};
+
+TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElseIsTouched) {
+  const std::wstring target = test_dir(L"sweep");
+  const std::wstring data = target + L"\\data";
+  remove_tree(target);
+  make_folders(data);
+  const std::wstring ended = std::to_wstring(run_process(quoted(fixture_path(L"trees\\child\\app.exe"))).pid);
+  Sleeper sleeper;
+  ASSERT_NE(sleeper.process.dwProcessId, 0u);
+  const std::wstring running = std::to_wstring(sleeper.process.dwProcessId);
+  const std::wstring own = std::to_wstring(GetCurrentProcessId());
+  const struct {
+    std::wstring name;
+    bool old_time;  // last written long before the running process started
+    bool removed;
+  } files[] = {
+      {L"~quorin-" + ended + L"-1.tmp", false, true},
+      {L"~QUORIN-" + ended + L"-2.TMP", false, true},
+      {L"~quorin-" + own + L"-1.tmp", false, true},  // an earlier process with our number
+      {L"~quorin-" + running + L"-1.tmp", false, false},
+      {L"~quorin-" + running + L"-2.tmp", true, true},  // its number was another's before
+      {L"~quorin-99999999999-1.tmp", false, false},       // no number this launcher makes
+      {L"~quorin-" + ended + L"-x.tmp", false, false},
+      {L"~quorin-" + ended + L"-1.tmp.txt", false, false},
+      {L"quorin-" + ended + L"-1.tmp", false, false},
+  };
+  for (const auto& file : files) {
+    write_file(data + L"\\" + file.name, "left behind");
+    if (file.old_time) set_write_times(data + L"\\" + file.name, kOldFileTime);
+  }
+  const std::wstring folder_of_that_form = data + L"\\~quorin-" + ended + L"-3.tmp";
+  CreateDirectoryW(folder_of_that_form.c_str(), nullptr);
+
+  unpack_into(target, attached_archive({{u"app.exe", "first", {}}, {u"data\\f.txt", "written", {}}}));
+  EXPECT_EQ(read_file(data + L"\\f.txt"), "written");
+  for (const auto& file : files) {
+    EXPECT_EQ(file_exists(data + L"\\" + file.name), !file.removed) << narrow(file.name);
+  }
+  EXPECT_TRUE(directory_exists(folder_of_that_form));
+  remove_tree(target);
+}
+
+}  // namespace

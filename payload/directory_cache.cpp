@@ -25,7 +25,37 @@ std::size_t slot_of(const wchar_t* path) {
   return hash % kSlots;
 }
 
+constexpr std::size_t kMadeSlots = 65536;
+std::uint64_t g_made[kMadeSlots];  // 0: empty
+std::size_t g_made_count = 0;
+
+std::uint64_t made_hash(const wchar_t* path) {
+  std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the units
+  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint64_t>(*path)) * 0x100000001B3ull;
+  return hash | 1;  // never 0
+}
+
 }  // namespace
+
+void made_folders_remember(const wchar_t* path) {
+  if (g_made_count >= kMadeSlots / 2) return;
+  const std::uint64_t hash = made_hash(path);
+  std::size_t slot = hash % kMadeSlots;
+  while (g_made[slot] != 0) {
+    if (g_made[slot] == hash) return;
+    slot = (slot + 1) % kMadeSlots;
+  }
+  g_made[slot] = hash;
+  ++g_made_count;
+}
+
+bool made_folders_holds(const wchar_t* path) {
+  const std::uint64_t hash = made_hash(path);
+  for (std::size_t slot = hash % kMadeSlots; g_made[slot] != 0; slot = (slot + 1) % kMadeSlots) {
+    if (g_made[slot] == hash) return true;
+  }
+  return false;
+}
 
 bool directory_cache_holds(const wchar_t* path) {
   for (std::size_t slot = slot_of(path); g_slots[slot] != 0; slot = (slot + 1) % kSlots) {

@@ -17,6 +17,14 @@ bool directory_cache_holds(const wchar_t* path);
 // made is not remembered: a null entry would break every later comparison.
 void directory_cache_remember(const wchar_t* path);
 
+// The folders this run made itself, beyond the cache's limit: 64-bit hashes
+// of their paths in a table of 65,536 slots, filled to half at the most (a
+// folder that finds no room is simply not remembered). A folder this run made
+// holds no temporary file of an ended run, so it needs no clearing when it is
+// met again after the cache has forgotten it.
+void made_folders_remember(const wchar_t* path);
+bool made_folders_holds(const wchar_t* path);
+
 // How many directories the cache holds, and the one at index (in the order
 // they were remembered; null outside 0 .. count - 1).
 int directory_cache_count();

@@ -128,7 +128,9 @@ bool ensure_directory(const wchar_t* path) {
     if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
     // A folder that was there before this run: what killed runs left in it
     // goes now. One made by this run holds none, and a cached one was met.
-    remove_stale_temporaries(path);
+    if (!made_folders_holds(path)) remove_stale_temporaries(path);
+  } else {
+    made_folders_remember(path);
   }
   // A full cache (1024 entries) still creates and tests, it just forgets.
   directory_cache_remember(path);

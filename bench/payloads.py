@@ -83,6 +83,14 @@ def random_layout(rng, count, total, first_index=0):
     return layout
 
 
+def write_content(tree, name, size, content):
+    path = os.path.join(tree, *name.split('\\'))
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, 'wb') as f:
+        for chunk in content.chunks(name, size):
+            f.write(chunk)
+
+
 def write_tree(tree, child, layout, content, copies=()):
     os.makedirs(tree)
     shutil.copyfile(child, os.path.join(tree, CHILD_NAME))
@@ -91,11 +99,7 @@ def write_tree(tree, child, layout, content, copies=()):
         os.makedirs(os.path.dirname(path), exist_ok=True)
         shutil.copyfile(source, path)
     for name, size in layout:
-        path = os.path.join(tree, *name.split('\\'))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as f:
-            for chunk in content.chunks(name, size):
-                f.write(chunk)
+        write_content(tree, name, size, content)
 
 
 def make_generated(tree, child, rng, content, files, total_bytes):
@@ -118,15 +122,9 @@ def make_spec_shape(tree, child, rng, content, files, total_bytes, big_bytes):
     os.makedirs(tree)
     shutil.copyfile(child, os.path.join(tree, CHILD_NAME))
     # The large file right after the child.
-    with open(os.path.join(tree, 'app_data.pak'), 'wb') as f:
-        for chunk in content.chunks('app_data.pak', big_bytes):
-            f.write(chunk)
+    write_content(tree, 'app_data.pak', big_bytes, content)
     for name, size in layout:
-        path = os.path.join(tree, *name.split('\\'))
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        with open(path, 'wb') as f:
-            for chunk in content.chunks(name, size):
-                f.write(chunk)
+        write_content(tree, name, size, content)
 
 
 def make_wine(tree, child, rng, content, files, pe_limit_bytes, total_limit_bytes):

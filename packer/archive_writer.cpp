@@ -14,6 +14,7 @@
 #include <string>
 #include <thread>
 
+#include "packer/little_endian.h"
 #include "packer/platform.h"
 #include "payload/checksum.h"
 #include "payload/format.h"
@@ -32,10 +33,6 @@ Result map_input(const InputFile& file, MappedFile& mapping) {
   if (Result r = map_whole_file(file.source, mapping); !r) return r;
   if (mapping.size != file.size) return fail("'" + path_text(file.source) + "': the file changed while it was packed");
   return ok();
-}
-
-void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
 }
 
 

@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "generated/baked_layout.h"
+#include "packer/little_endian.h"
 #include "packer/pe_image.h"
 #include "packer/utf16.h"
 #include "payload/checksum.h"
@@ -17,16 +18,6 @@
 #include "payload/reader.h"
 
 namespace quorin::packer {
-
-namespace {
-
-std::uint64_t get_le(const unsigned char* at, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
-
-}  // namespace
 
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where) {
   where = {};
@@ -42,8 +33,8 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
           std::memcmp(file + baked->raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
         return fail("a launcher whose constants are damaged");
       }
-      const std::uint64_t rva = get_le(file + baked->raw_offset + generated::kBakedAttachedRvaOffset, 8);
-      const std::uint64_t length = get_le(file + baked->raw_offset + generated::kBakedAttachedLengthOffset, 8);
+      const std::uint64_t rva = read_le(file + baked->raw_offset + generated::kBakedAttachedRvaOffset, 8);
+      const std::uint64_t length = read_le(file + baked->raw_offset + generated::kBakedAttachedLengthOffset, 8);
       std::uint64_t offset = 0, available = 0;
       if (length == 0) return fail("a launcher stub, with no attached data");
       if (rva > 0xFFFFFFFFu || !rva_to_offset(image, static_cast<std::uint32_t>(rva), offset, available) ||
@@ -64,7 +55,7 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
 Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header) {
   header = {};
   if (size < 5) return fail("the data ends before the frame header");
-  const std::uint64_t magic = get_le(data, 4);
+  const std::uint64_t magic = read_le(data, 4);
   if ((magic & 0xFFFFFFF0u) == 0x184D2A50u) return fail("a skippable frame, not a frame of compressed data");
   if (magic != 0xFD2FB528u) return fail("no Zstandard frame after the signature (its magic number is missing)");
   const unsigned descriptor = data[4];
@@ -86,11 +77,11 @@ Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHea
     header.window_size = base + base / 8 * mantissa;
     ++at;
   }
-  header.dictionary_id = static_cast<std::uint32_t>(get_le(data + at, static_cast<int>(dictionary_bytes)));
+  header.dictionary_id = static_cast<std::uint32_t>(read_le(data + at, static_cast<int>(dictionary_bytes)));
   at += dictionary_bytes;
   header.content_size_flag = content_size_bytes > 0;
   if (header.content_size_flag) {
-    header.content_size = get_le(data + at, static_cast<int>(content_size_bytes));
+    header.content_size = read_le(data + at, static_cast<int>(content_size_bytes));
     if (content_size_bytes == 2) header.content_size += 256;
   }
   // A single-segment frame's window is its whole content.

@@ -6,22 +6,13 @@
 #include <fstream>
 #include <iterator>
 
+#include "packer/little_endian.h"
 #include "packer/platform.h"
 #include "packer/png.h"
 
 namespace quorin::packer {
 
 namespace {
-
-void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
-
-std::uint32_t get_le(const std::string& in, std::size_t at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(in[at + i]);
-  return value;
-}
 
 float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
 
@@ -111,10 +102,10 @@ std::vector<IconImage> draw_default_icon() {
 
 Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
   images.clear();
-  if (bytes.size() < 6 || get_le(bytes, 0, 2) != 0 || get_le(bytes, 2, 2) != 1) {
+  if (bytes.size() < 6 || read_le(bytes, 0, 2) != 0 || read_le(bytes, 2, 2) != 1) {
     return fail("not an icon file (no .ico header)");
   }
-  const unsigned count = get_le(bytes, 4, 2);
+  const unsigned count = read_le(bytes, 4, 2);
   if (count == 0) return fail("the icon file holds no images");
   if (bytes.size() < 6 + 16 * static_cast<std::size_t>(count)) return fail("the icon file is cut short");
   for (unsigned i = 0; i < count; ++i) {
@@ -122,10 +113,10 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
     IconImage image;
     image.width = bytes[entry] == 0 ? 256 : static_cast<unsigned char>(bytes[entry]);
     image.height = bytes[entry + 1] == 0 ? 256 : static_cast<unsigned char>(bytes[entry + 1]);
-    image.planes = get_le(bytes, entry + 4, 2);
-    image.bit_count = get_le(bytes, entry + 6, 2);
-    const std::uint32_t size = get_le(bytes, entry + 8, 4);
-    const std::uint32_t offset = get_le(bytes, entry + 12, 4);
+    image.planes = read_le(bytes, entry + 4, 2);
+    image.bit_count = read_le(bytes, entry + 6, 2);
+    const std::uint32_t size = read_le(bytes, entry + 8, 4);
+    const std::uint32_t offset = read_le(bytes, entry + 12, 4);
     const std::string which = "image " + std::to_string(i + 1);
     if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) {
       return fail(which + " lies outside the icon file");
@@ -135,14 +126,14 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
     if (image.data.compare(0, kPng.size(), kPng) == 0) {
       if (image.bit_count == 0) image.bit_count = 32;
     } else {
-      if (size < 40 || get_le(image.data, 0, 4) != 40) return fail(which + " is neither a bitmap nor a PNG");
-      const std::uint32_t dib_width = get_le(image.data, 4, 4);
-      const std::uint32_t dib_height = get_le(image.data, 8, 4);
+      if (size < 40 || read_le(image.data, 0, 4) != 40) return fail(which + " is neither a bitmap nor a PNG");
+      const std::uint32_t dib_width = read_le(image.data, 4, 4);
+      const std::uint32_t dib_height = read_le(image.data, 8, 4);
       if (dib_width != image.width || dib_height != 2 * image.height) {
         return fail(which + ": its bitmap is " + std::to_string(dib_width) + "x" + std::to_string(dib_height / 2) +
                     " but the directory says " + std::to_string(image.width) + "x" + std::to_string(image.height));
       }
-      const unsigned bits = get_le(image.data, 14, 2);
+      const unsigned bits = read_le(image.data, 14, 2);
       if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32) {
         return fail(which + ": " + std::to_string(bits) + " bits per pixel is not an icon format");
       }

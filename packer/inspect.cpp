@@ -14,6 +14,7 @@
 #include "packer/command_parts.h"
 #include "packer/commands.h"
 #include "packer/input_tree.h"
+#include "packer/little_endian.h"
 #include "packer/name_clash.h"
 #include "packer/platform.h"
 #include "packer/utf16.h"
@@ -27,12 +28,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr std::uint64_t kMaxWindowSize = std::uint64_t{1} << payload::kMaxWindowLog;
-
-std::uint64_t get_le(const unsigned char* at, int bytes) {
-  std::uint64_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
 
 std::string hex32(std::uint32_t value) {
   char text[16];
@@ -284,7 +279,7 @@ std::vector<std::string> attached_data_problems(const unsigned char* attached, s
         break;
       }
     }
-    const std::uint64_t stored = get_le(attached + length - payload::kTrailingLengthSize, 8);
+    const std::uint64_t stored = read_le(attached + length - payload::kTrailingLengthSize, 8);
     if (stored != length - payload::kTrailingLengthSize) {
       problems.push_back("envelope: the trailing length is " + std::to_string(stored) + ", not " +
                          std::to_string(length - payload::kTrailingLengthSize) +

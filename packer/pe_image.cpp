@@ -3,58 +3,50 @@
 
 #include <cstring>
 
+#include "packer/little_endian.h"
+
 namespace quorin::packer {
-
-namespace {
-
-std::uint32_t get_le(const unsigned char* at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
-
-}  // namespace
 
 Result read_pe_image(const unsigned char* data, std::uint64_t size, PeImage& image) {
   image = {};
   if (size < 0x40 || data[0] != 'M' || data[1] != 'Z') return fail("not a Windows program (no \"MZ\" at its start)");
-  image.nt_offset = get_le(data + 0x3C, 4);
+  image.nt_offset = read_le(data + 0x3C, 4);
   if (image.nt_offset > size || size - image.nt_offset < 24 || std::memcmp(data + image.nt_offset, "PE\0\0", 4) != 0) {
     return fail("not a Windows program (an MZ file without a PE header: a DOS program?)");
   }
   const unsigned char* file_header = data + image.nt_offset + 4;
-  image.machine = static_cast<std::uint16_t>(get_le(file_header, 2));
-  const std::uint32_t section_count = get_le(file_header + 2, 2);
-  image.optional_size = get_le(file_header + 16, 2);
-  image.characteristics = static_cast<std::uint16_t>(get_le(file_header + 18, 2));
+  image.machine = static_cast<std::uint16_t>(read_le(file_header, 2));
+  const std::uint32_t section_count = read_le(file_header + 2, 2);
+  image.optional_size = read_le(file_header + 16, 2);
+  image.characteristics = static_cast<std::uint16_t>(read_le(file_header + 18, 2));
   image.optional_offset = image.nt_offset + 24;
   image.section_table_offset = image.optional_offset + image.optional_size;
   if (image.section_table_offset > size || (size - image.section_table_offset) / kSectionHeaderSize < section_count) {
     return fail("not a whole Windows program (its headers are cut short)");
   }
   const unsigned char* optional = data + image.optional_offset;
-  if (image.optional_size >= 2) image.optional_magic = static_cast<std::uint16_t>(get_le(optional, 2));
+  if (image.optional_size >= 2) image.optional_magic = static_cast<std::uint16_t>(read_le(optional, 2));
   if (image.optional_magic == kMagicPe32Plus && image.optional_size >= kOptionalDirectories) {
-    image.section_alignment = get_le(optional + 32, 4);
-    image.file_alignment = get_le(optional + 36, 4);
-    image.size_of_image = get_le(optional + kOptionalSizeOfImage, 4);
-    image.size_of_headers = get_le(optional + kOptionalSizeOfHeaders, 4);
-    image.subsystem = static_cast<std::uint16_t>(get_le(optional + 68, 2));
-    const std::uint32_t count = get_le(optional + 108, 4);
+    image.section_alignment = read_le(optional + 32, 4);
+    image.file_alignment = read_le(optional + 36, 4);
+    image.size_of_image = read_le(optional + kOptionalSizeOfImage, 4);
+    image.size_of_headers = read_le(optional + kOptionalSizeOfHeaders, 4);
+    image.subsystem = static_cast<std::uint16_t>(read_le(optional + 68, 2));
+    const std::uint32_t count = read_le(optional + 108, 4);
     for (std::uint32_t i = 0; i < count && kOptionalDirectories + 8 * (i + 1) <= image.optional_size; ++i) {
-      image.directories.push_back({get_le(optional + kOptionalDirectories + 8 * i, 4),
-                                   get_le(optional + kOptionalDirectories + 8 * i + 4, 4)});
+      image.directories.push_back({static_cast<std::uint32_t>(read_le(optional + kOptionalDirectories + 8 * i, 4)),
+                                   static_cast<std::uint32_t>(read_le(optional + kOptionalDirectories + 8 * i + 4, 4))});
     }
   }
   for (std::uint32_t i = 0; i < section_count; ++i) {
     const unsigned char* header = data + image.section_table_offset + kSectionHeaderSize * i;
     PeSection section;
     section.name.assign(reinterpret_cast<const char*>(header), strnlen(reinterpret_cast<const char*>(header), 8));
-    section.virtual_size = get_le(header + 8, 4);
-    section.rva = get_le(header + 12, 4);
-    section.raw_size = get_le(header + 16, 4);
-    section.raw_offset = get_le(header + 20, 4);
-    section.characteristics = get_le(header + 36, 4);
+    section.virtual_size = read_le(header + 8, 4);
+    section.rva = read_le(header + 12, 4);
+    section.raw_size = read_le(header + 16, 4);
+    section.raw_offset = read_le(header + 20, 4);
+    section.characteristics = read_le(header + 36, 4);
     image.sections.push_back(section);
   }
   return ok();

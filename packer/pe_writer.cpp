@@ -8,6 +8,7 @@
 #include <string>
 
 #include "generated/baked_layout.h"
+#include "packer/little_endian.h"
 #include "packer/pe_image.h"
 #include "packer/platform.h"
 
@@ -21,10 +22,6 @@ constexpr std::uint32_t kReadOnlyData = kInitializedData | kMemoryRead;
 
 std::uint64_t align_up(std::uint64_t value, std::uint64_t alignment) {
   return (value + alignment - 1) / alignment * alignment;
-}
-
-void set_le(unsigned char* at, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) at[i] = static_cast<unsigned char>((value >> (8 * i)) & 0xFF);
 }
 
 void put_section_header(unsigned char* at, const PeSection& section) {

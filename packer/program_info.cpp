@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "packer/little_endian.h"
 #include "packer/pe_image.h"
 
 namespace quorin::packer {
@@ -13,12 +14,6 @@ constexpr std::uint16_t kFileExecutableImage = 0x0002;
 constexpr std::uint16_t kFileDll = 0x2000;
 constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
 constexpr std::uint32_t kTypeVersion = 16;
-
-std::uint32_t get_le(const unsigned char* at, int bytes) {
-  std::uint32_t value = 0;
-  for (int i = bytes - 1; i >= 0; --i) value = (value << 8) | at[i];
-  return value;
-}
 
 const char* machine_name(std::uint16_t machine) {
   switch (machine) {
@@ -48,11 +43,11 @@ const unsigned char* at_rva(const unsigned char* data, const PeImage& image, std
 const unsigned char* first_entry(const unsigned char* section, std::uint64_t section_size, std::uint32_t directory,
                                  std::uint32_t wanted_id, bool any_id, bool& is_directory) {
   if (directory + 16 > section_size) return nullptr;
-  const std::uint32_t count = get_le(section + directory + 12, 2) + get_le(section + directory + 14, 2);
+  const std::uint32_t count = read_le(section + directory + 12, 2) + read_le(section + directory + 14, 2);
   for (std::uint32_t i = 0; i < count; ++i) {
     const std::uint64_t entry = directory + 16 + 8ull * i;
     if (entry + 8 > section_size) return nullptr;
-    const std::uint32_t name = get_le(section + entry, 4), target = get_le(section + entry + 4, 4);
+    const std::uint32_t name = read_le(section + entry, 4), target = read_le(section + entry + 4, 4);
     if (!any_id && name != wanted_id) continue;
     is_directory = (target & 0x80000000u) != 0;
     const std::uint32_t offset = target & 0x7FFFFFFFu;
@@ -97,12 +92,12 @@ std::optional<std::string> program_file_version(const unsigned char* data, std::
     node = first_entry(section, resources.size, static_cast<std::uint32_t>(node - section), 0, true, directory);
   }
   if (node == nullptr || directory || node + 16 > section + resources.size) return std::nullopt;
-  const std::uint32_t data_rva = get_le(node, 4), data_size = get_le(node + 4, 4);
+  const std::uint32_t data_rva = read_le(node, 4), data_size = read_le(node + 4, 4);
   const unsigned char* block = at_rva(data, image, data_rva, data_size);
   // VS_VERSIONINFO: lengths and type (6 bytes), "VS_VERSION_INFO" and its
   // terminator (32 bytes), padding to 4: the fixed information at 40.
-  if (block == nullptr || data_size < 40 + 52 || get_le(block + 40, 4) != kFixedFileInfoSignature) return std::nullopt;
-  const std::uint32_t most = get_le(block + 48, 4), least = get_le(block + 52, 4);
+  if (block == nullptr || data_size < 40 + 52 || read_le(block + 40, 4) != kFixedFileInfoSignature) return std::nullopt;
+  const std::uint32_t most = read_le(block + 48, 4), least = read_le(block + 52, 4);
   return std::to_string(most >> 16) + "." + std::to_string(most & 0xFFFF) + "." + std::to_string(least >> 16);
 }
 

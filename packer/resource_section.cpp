@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <tuple>
 
+#include "packer/little_endian.h"
+
 namespace quorin::packer {
 
 namespace {
@@ -21,10 +23,6 @@ constexpr std::uint32_t kSubdirectory = 0x80000000u;
 constexpr std::size_t kDirectorySize = 16;
 constexpr std::size_t kEntrySize = 8;
 constexpr std::size_t kDataEntrySize = 16;
-
-void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 void put_directory(std::string& out, std::size_t id_entries) {
   put_le(out, 0, 4);  // characteristics

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "packer/little_endian.h"
+
 namespace quorin::packer {
 
 namespace {
@@ -12,10 +14,6 @@ constexpr std::uint16_t kTypeGroupIcon = 14;
 constexpr std::uint16_t kTypeVersion = 16;
 constexpr std::uint16_t kTypeManifest = 24;
 constexpr std::uint16_t kLanguageNeutral = 0;
-
-void put_le(std::string& out, std::uint64_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-}
 
 void set_le16(std::string& out, std::size_t at, std::size_t value) {
   out[at] = static_cast<char>(value & 0xFF);

@@ -41,7 +41,7 @@ class Payload:
     def __init__(self, name, title, group, make, parameters):
         self.name = name
         self.title = title
-        self.group = group  # 'wine', 'spec', 'small', 'size', 'count', 'pack'
+        self.group = group  # 'wine', 'app', 'small', 'size', 'count', 'pack'
         self.make = make
         self.parameters = parameters
 
@@ -107,8 +107,8 @@ def make_generated(tree, child, rng, content, files, total_bytes):
     write_tree(tree, child, random_layout(rng, files - 1, total_bytes - child_size), content)
 
 
-def make_spec_shape(tree, child, rng, content, files, total_bytes, big_bytes):
-    """The shape of the specification's example: the child, then one large
+def make_app_shape(tree, child, rng, content, files, total_bytes, big_bytes):
+    """The shape of the Brindlex Pocket Variant application: the child, then one large
     file, the rest in many smaller ones; one name of 113 units and one of
     11 components."""
     child_size = os.path.getsize(child)
@@ -147,7 +147,7 @@ def all_payloads():
     p = [
         Payload('wine', 'wine PE files', 'wine', make_wine,
                 {'files': 1500, 'pe_limit_bytes': 650 * MB, 'total_limit_bytes': 700 * MB}),
-        Payload('spec', 'spec shape', 'spec', make_spec_shape,
+        Payload('app', 'app shape', 'app', make_app_shape,
                 {'files': 1556, 'total_bytes': 466_120_538, 'big_bytes': 171_404_800}),
         Payload('small', 'one small child', 'small', make_generated, {'files': 1, 'total_bytes': 0}),
     ]

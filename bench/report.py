@@ -74,7 +74,7 @@ def table(results):
     if results.get('note'):
         lines.append('note: ' + results['note'])
     rows = []
-    order = ['spec', 'wine', 'small'] + [n for n, p in results['payloads'].items() if p['group'] in ('size', 'count')]
+    order = ['app', 'wine', 'small'] + [n for n, p in results['payloads'].items() if p['group'] in ('size', 'count')]
     for name in order:
         if name in results['payloads']:
             _payload_rows(rows, name, results['payloads'][name])
@@ -140,7 +140,7 @@ def chart(results, path):
         axis.grid(True, alpha=0.3)
     if any(p['group'] == 'count' for p in payloads.values()):
         by_count.set_xscale('log')
-    for name, marker in (('spec', 'D'), ('wine', '^')):
+    for name, marker in (('app', 'D'), ('wine', '^')):
         if name in payloads:
             p = payloads[name]
             for key, color, start in (('second', 'C0', 'second'), ('first', 'C3', 'first')):

@@ -98,7 +98,7 @@ def machine_facts():
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split('\n\n')[0])
     parser.add_argument('--build', default=os.path.join(ROOT, 'build'), help='the build folder (default: build)')
-    parser.add_argument('--runs', type=int, default=5, help='rounds for the wine and spec payloads (default: 5)')
+    parser.add_argument('--runs', type=int, default=5, help='rounds for the wine and app payloads (default: 5)')
     parser.add_argument('--small-runs', type=int, default=11, help='rounds for the small child (default: 11)')
     parser.add_argument('--series-runs', type=int, default=3, help='rounds for each series payload (default: 3)')
     parser.add_argument('--json', help='where to write the figures (default: BUILD/bench/results.json)')
@@ -106,7 +106,7 @@ def main():
     parser.add_argument('--note', default='', help='a note kept with the figures (the machine\'s state, say)')
     parser.add_argument('--no-packing', action='store_true', help='leave out the packer against zstd')
     parser.add_argument('--only', help='time only these payloads, comma-separated (the small child always): '
-                        'wine, spec, small, size-10MB ... size-700MB, files-10 ... files-10000')
+                        'wine, app, small, size-10MB ... size-700MB, files-10 ... files-10000')
     parser.add_argument('--report', metavar='JSON', help='print the table and draw the chart of earlier figures')
     args = parser.parse_args()
     if args.report:
@@ -167,8 +167,8 @@ def main():
         wine.start()
         for _ in range(3):
             wine.run(child)
-        rounds_of = {'small': args.small_runs, 'spec': args.runs, 'wine': args.runs}
-        order = [n for n in ('small', 'spec', 'wine') if n in timed] + [n for n in timed if n not in rounds_of]
+        rounds_of = {'small': args.small_runs, 'app': args.runs, 'wine': args.runs}
+        order = [n for n in ('small', 'app', 'wine') if n in timed] + [n for n in timed if n not in rounds_of]
         for name in order:
             rounds, with_direct = rounds_of.get(name, args.series_runs), name == 'small'
             log('timing %s' % name)

@@ -11,6 +11,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/windows/support/process.h"
 
@@ -78,31 +80,53 @@ BOOL CALLBACK count_manifest(HMODULE, LPCWSTR, LPWSTR, LONG_PTR count) {
   return TRUE;
 }
 
-TEST(Resources, DefaultTextsFollowTheChildAndTheOutputsName) {
-  const std::wstring exe = launcher_path(L"resources_default");
-  EXPECT_EQ(version_text(exe, L"CompanyName"), L"app");
-  EXPECT_EQ(version_text(exe, L"ProductName"), L"app");
-  EXPECT_EQ(version_text(exe, L"FileVersion"), L"1.0.0.0");
-  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"resources_default.exe");
-  EXPECT_EQ(version_text(exe, L"FileDescription"), L"resources_default.exe");
-  EXPECT_EQ(version_text(exe, L"InternalName"), L"resources_default");
-  EXPECT_EQ(fixed_info(exe).dwFileVersionMS, 1u << 16);
-}
-
-TEST(Resources, TheSpecificationsOwnLauncher) {
-  const std::wstring exe = launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE");
-  EXPECT_EQ(version_text(exe, L"CompanyName"), L"Quadrel");
-  EXPECT_EQ(version_text(exe, L"ProductName"), L"Brindlex Pocket Variant");
-  EXPECT_EQ(version_text(exe, L"FileVersion"), L"3.1.95.0");
-  EXPECT_EQ(version_text(exe, L"ProductVersion"), L"3.1.95.0");
-  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"Brindlex_POCKET_VARIANT_ONEFILE.exe");
-  EXPECT_EQ(version_text(exe, L"FileDescription"), L"Brindlex_POCKET_VARIANT_ONEFILE.exe");
-  EXPECT_EQ(version_text(exe, L"InternalName"), L"Brindlex_POCKET_VARIANT_ONEFILE");
-  EXPECT_EQ(translation(exe), 0x04B00000u);  // language 0x0000, code page 0x04B0
+// The default texts follow the child and the output's name; given texts and
+// versions are kept as given, non-ASCII included.
+TEST(Resources, VersionTextsOfEachLauncher) {
+  struct Case {
+    const wchar_t* launcher;
+    std::vector<std::pair<const wchar_t*, std::wstring>> texts;
+  };
+  const Case cases[] = {
+      {L"resources_default",
+       {{L"CompanyName", L"app"},
+        {L"ProductName", L"app"},
+        {L"FileVersion", L"1.0.0.0"},
+        {L"OriginalFilename", L"resources_default.exe"},
+        {L"FileDescription", L"resources_default.exe"},
+        {L"InternalName", L"resources_default"}}},
+      {L"Brindlex_POCKET_VARIANT_ONEFILE",
+       {{L"CompanyName", L"Quadrel"},
+        {L"ProductName", L"Brindlex Pocket Variant"},
+        {L"FileVersion", L"3.1.95.0"},
+        {L"ProductVersion", L"3.1.95.0"},
+        {L"OriginalFilename", L"Brindlex_POCKET_VARIANT_ONEFILE.exe"},
+        {L"FileDescription", L"Brindlex_POCKET_VARIANT_ONEFILE.exe"},
+        {L"InternalName", L"Brindlex_POCKET_VARIANT_ONEFILE"}}},
+      {L"resources_custom",
+       {{L"CompanyName", L"Acme \u00dcml\u00e4ut"},
+        {L"ProductName", L"R\u00e9sum\u00e9 Tool"},
+        {L"FileVersion", L"12.0.65535.0"},
+        {L"OriginalFilename", L"resume.exe"},
+        {L"InternalName", L"resume"},
+        {L"FileDescription", L"R\u00e9sum\u00e9 editor"}}},
+  };
+  for (const Case& c : cases) {
+    const std::wstring exe = launcher_path(c.launcher);
+    for (const auto& [name, value] : c.texts) {
+      EXPECT_EQ(version_text(exe, name), value) << narrow(c.launcher) << " " << narrow(name);
+    }
+  }
 }
 
 TEST(Resources, FixedVersionInfo) {
-  const VS_FIXEDFILEINFO info = fixed_info(launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE"));
+  EXPECT_EQ(fixed_info(launcher_path(L"resources_default")).dwFileVersionMS, 1u << 16);
+  const VS_FIXEDFILEINFO custom = fixed_info(launcher_path(L"resources_custom"));
+  EXPECT_EQ(custom.dwFileVersionMS, 12u << 16);
+  EXPECT_EQ(custom.dwFileVersionLS, 65535u << 16);
+  const std::wstring exe = launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE");
+  EXPECT_EQ(translation(exe), 0x04B00000u);  // language 0x0000, code page 0x04B0
+  const VS_FIXEDFILEINFO info = fixed_info(exe);
   EXPECT_EQ(info.dwSignature, 0xFEEF04BDu);
   EXPECT_EQ(info.dwFileVersionMS, (3u << 16) | 1u);
   EXPECT_EQ(info.dwFileVersionLS, 95u << 16);
@@ -111,19 +135,6 @@ TEST(Resources, FixedVersionInfo) {
   EXPECT_EQ(info.dwFileFlags, 0u);
   EXPECT_EQ(info.dwFileOS, 4u);
   EXPECT_EQ(info.dwFileType, 1u);
-}
-
-TEST(Resources, UsersOwnTextsAndVersion) {
-  const std::wstring exe = launcher_path(L"resources_custom");
-  EXPECT_EQ(version_text(exe, L"CompanyName"), L"Acme \u00dcml\u00e4ut");
-  EXPECT_EQ(version_text(exe, L"ProductName"), L"R\u00e9sum\u00e9 Tool");
-  EXPECT_EQ(version_text(exe, L"FileVersion"), L"12.0.65535.0");
-  EXPECT_EQ(version_text(exe, L"OriginalFilename"), L"resume.exe");
-  EXPECT_EQ(version_text(exe, L"InternalName"), L"resume");
-  EXPECT_EQ(version_text(exe, L"FileDescription"), L"R\u00e9sum\u00e9 editor");
-  const VS_FIXEDFILEINFO info = fixed_info(exe);
-  EXPECT_EQ(info.dwFileVersionMS, 12u << 16);
-  EXPECT_EQ(info.dwFileVersionLS, 65535u << 16);
 }
 
 TEST(Resources, IconGroupOfTenTrueColourImages) {

@@ -5,6 +5,7 @@
 
 #include "packer/little_endian.h"
 #include "packer/pe_image.h"
+#include "packer/resource_section.h"
 
 namespace quorin::packer {
 
@@ -12,8 +13,6 @@ namespace {
 
 constexpr std::uint16_t kFileExecutableImage = 0x0002;
 constexpr std::uint16_t kFileDll = 0x2000;
-constexpr std::uint32_t kFixedFileInfoSignature = 0xFEEF04BD;
-constexpr std::uint32_t kTypeVersion = 16;
 
 const char* machine_name(std::uint16_t machine) {
   switch (machine) {
@@ -87,7 +86,7 @@ std::optional<std::string> program_file_version(const unsigned char* data, std::
   if (section == nullptr) return std::nullopt;
   // Type 16, its first id, its first language: a data entry.
   bool directory = false;
-  const unsigned char* node = first_entry(section, resources.size, 0, kTypeVersion, false, directory);
+  const unsigned char* node = first_entry(section, resources.size, 0, kResourceTypeVersion, false, directory);
   for (int level = 0; node != nullptr && directory && level < 2; ++level) {
     node = first_entry(section, resources.size, static_cast<std::uint32_t>(node - section), 0, true, directory);
   }

@@ -4,21 +4,11 @@
 #include <cstdint>
 
 #include "packer/little_endian.h"
+#include "packer/resource_section.h"
 
 namespace quorin::packer {
 
 namespace {
-
-constexpr std::uint16_t kTypeIcon = 3;
-constexpr std::uint16_t kTypeGroupIcon = 14;
-constexpr std::uint16_t kTypeVersion = 16;
-constexpr std::uint16_t kTypeManifest = 24;
-constexpr std::uint16_t kLanguageNeutral = 0;
-
-void set_le16(std::string& out, std::size_t at, std::size_t value) {
-  out[at] = static_cast<char>(value & 0xFF);
-  out[at + 1] = static_cast<char>((value >> 8) & 0xFF);
-}
 
 void pad4(std::string& out) {
   while (out.size() % 4 != 0) out.push_back('\0');
@@ -45,7 +35,7 @@ std::string version_node(const std::u16string& key, const std::string& value, st
     pad4(node);
     node += child;
   }
-  set_le16(node, 0, node.size());
+  set_le(reinterpret_cast<unsigned char*>(node.data()), node.size(), 2);
   return node;
 }
 
@@ -97,7 +87,7 @@ std::string version_info(const VersionTexts& texts) {
   const std::uint32_t most = texts.version_parts[0] << 16 | texts.version_parts[1];
   const std::uint32_t least = texts.version_parts[2] << 16;
   std::string fixed;  // VS_FIXEDFILEINFO
-  put_le(fixed, 0xFEEF04BD, 4);
+  put_le(fixed, kFixedFileInfoSignature, 4);
   put_le(fixed, 0x00010000, 4);
   put_le(fixed, most, 4);   // file version
   put_le(fixed, least, 4);
@@ -144,11 +134,11 @@ std::vector<Resource> launcher_resources(const VersionTexts& texts, const std::v
     put_le(group, icon.bit_count, 2);
     put_le(group, icon.data.size(), 4);
     put_le(group, i + 1, 2);
-    resources.push_back({kTypeIcon, static_cast<std::uint16_t>(i + 1), kLanguageNeutral, icon.data});
+    resources.push_back({kResourceTypeIcon, static_cast<std::uint16_t>(i + 1), kLanguageNeutral, icon.data});
   }
-  resources.push_back({kTypeGroupIcon, 1, kLanguageNeutral, group});
-  resources.push_back({kTypeVersion, 1, kLanguageNeutral, version_info(texts)});
-  resources.push_back({kTypeManifest, 1, kLanguageNeutral, application_manifest()});
+  resources.push_back({kResourceTypeGroupIcon, 1, kLanguageNeutral, group});
+  resources.push_back({kResourceTypeVersion, 1, kLanguageNeutral, version_info(texts)});
+  resources.push_back({kResourceTypeManifest, 1, kLanguageNeutral, application_manifest()});
   return resources;
 }
 

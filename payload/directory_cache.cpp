@@ -19,21 +19,19 @@ int g_directory_count = 0;
 constexpr std::size_t kSlots = 2 * kDirectoryCacheCap;
 int g_slots[kSlots];
 
-std::size_t slot_of(const wchar_t* path) {
-  std::uint32_t hash = 2166136261u;  // FNV-1a over the units
-  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint32_t>(*path)) * 16777619u;
-  return hash % kSlots;
+std::uint64_t path_hash(const wchar_t* path) {
+  std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the units
+  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint64_t>(*path)) * 0x100000001B3ull;
+  return hash;
 }
+
+std::size_t slot_of(const wchar_t* path) { return path_hash(path) % kSlots; }
 
 constexpr std::size_t kMadeSlots = 65536;
 std::uint64_t g_made[kMadeSlots];  // 0: empty
 std::size_t g_made_count = 0;
 
-std::uint64_t made_hash(const wchar_t* path) {
-  std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the units
-  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint64_t>(*path)) * 0x100000001B3ull;
-  return hash | 1;  // never 0
-}
+std::uint64_t made_hash(const wchar_t* path) { return path_hash(path) | 1; }  // never 0
 
 }  // namespace
 

@@ -70,31 +70,9 @@ Refill payload_refill() {
   return Refill::kFrameEnd;
 }
 
-bool payload_try_read(void* dest, std::uint64_t count) {
-  auto* out = static_cast<unsigned char*>(dest);
-  while (count > 0) {
-    const std::size_t available = g_window.size - g_window.pos;
-    if (available > 0) {
-      const std::size_t take = count < available ? static_cast<std::size_t>(count) : available;
-      std::memcpy(out, static_cast<const unsigned char*>(g_window.dst) + g_window.pos, take);
-      g_window.pos += take;
-      g_handed_out += take;
-      out += take;
-      count -= take;
-      continue;
-    }
-    // The window is empty: the decoder runs while input remains or it may
-    // hold output; after a frame's end it meets the trailing fields, which
-    // are no frame, and refuses them.
-    if (payload_refill() == Refill::kFailed) return false;
-  }
-  return true;
-}
-
-void payload_read(void* dest, std::uint64_t count) {
-  if (!payload_try_read(dest, count)) errors::fail_plain(errors::kDecodeMessage);
-}
-
+// The window is refilled whenever it is empty: the decoder runs while input
+// remains or it may hold output; after a frame's end it meets the trailing
+// fields, which are no frame, and refuses them.
 const unsigned char* payload_next_piece(std::uint64_t count, std::size_t& size) {
   size = 0;
   while (g_window.pos == g_window.size) {
@@ -106,6 +84,23 @@ const unsigned char* payload_next_piece(std::uint64_t count, std::size_t& size) 
   g_window.pos += size;
   g_handed_out += size;
   return piece;
+}
+
+bool payload_try_read(void* dest, std::uint64_t count) {
+  auto* out = static_cast<unsigned char*>(dest);
+  while (count > 0) {
+    std::size_t size = 0;
+    const unsigned char* piece = payload_next_piece(count, size);
+    if (piece == nullptr) return false;
+    std::memcpy(out, piece, size);
+    out += size;
+    count -= size;
+  }
+  return true;
+}
+
+void payload_read(void* dest, std::uint64_t count) {
+  if (!payload_try_read(dest, count)) errors::fail_plain(errors::kDecodeMessage);
 }
 
 void payload_skip(std::uint64_t count) {

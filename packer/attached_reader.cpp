@@ -98,6 +98,9 @@ std::string entry_label(std::size_t index, const EntryRecord& entry) {
 
 namespace {
 
+// Progress is reported after about this much of an entry's data.
+constexpr std::uint64_t kProgressStep = std::uint64_t{32} << 20;
+
 // Why the walk stopped where the reader failed. After the frame's end the
 // reader meets the trailing fields, which are no frame: then the frame's
 // content simply ended early.
@@ -152,7 +155,6 @@ WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, con
   ReaderClose close_reader;
   const std::uint64_t input_size = length - payload::kSignatureSize;
   auto header = std::make_unique<payload::EntryHeader>();
-  std::vector<unsigned char> chunk(payload::kChunkSize);
   for (;;) {
     const std::size_t index = result.entries.size();
     const std::uint64_t header_start = payload::payload_output_position();
@@ -181,24 +183,31 @@ WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, con
         return result;
       }
     }
+    // The data in the pieces the reader's window holds, as the launcher
+    // writes it: no copy.
     std::uint32_t crc = 0;
+    std::uint64_t next_progress = kProgressStep;
     for (std::uint64_t done = 0; done < entry.size;) {
-      const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(chunk.size(), entry.size - done));
-      if (!payload::payload_try_read(chunk.data(), piece)) {
+      std::size_t piece_size = 0;
+      const unsigned char* piece = payload::payload_next_piece(entry.size - done, piece_size);
+      if (piece == nullptr) {
         result.entries.push_back(entry);
         stop(result, "inside the data of " + entry_label(index, entry) + ", after " + std::to_string(done) + " of " +
                          std::to_string(entry.size) + " bytes");
         return result;
       }
-      crc = payload::crc32_update(crc, chunk.data(), piece);
+      crc = payload::crc32_update(crc, piece, piece_size);
       if (hooks.data) {
-        if (Result r = hooks.data(entry, chunk.data(), piece); !r) {
+        if (Result r = hooks.data(entry, piece, piece_size); !r) {
           hook_stop(result, r);
           return result;
         }
       }
-      done += piece;
-      if (progress && done % (std::uint64_t{32} << 20) == 0) progress(payload::payload_input_position(), input_size);
+      done += piece_size;
+      if (progress && done >= next_progress) {
+        progress(payload::payload_input_position(), input_size);
+        next_progress = done + kProgressStep;
+      }
     }
     entry.data_checksum = payload::stored_checksum(crc);
     entry.complete = true;

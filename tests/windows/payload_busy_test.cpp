@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,15 +33,20 @@ TEST(SimultaneousStarts, FourLaunchersOnAnEmptyTargetAllSucceedAndEveryChildSees
   for (int round = 0; round < rounds; ++round) {
     remove_tree(target);
     ProcessResult runs[4];
-    std::latch ready(4);
+    // One gate opened for all four at once. (Not std::latch: the runtime's
+    // wait without futexes can miss a wake-up and leave a thread waiting.)
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(go, nullptr);
     std::vector<std::thread> threads;
     for (ProcessResult& run : runs) {
-      threads.emplace_back([&ready, &run] {
-        ready.arrive_and_wait();
+      threads.emplace_back([go, &run] {
+        WaitForSingleObject(go, INFINITE);
         run = run_process(launcher_path(L"busy"));
       });
     }
+    SetEvent(go);
     for (std::thread& thread : threads) thread.join();
+    CloseHandle(go);
     for (const ProcessResult& run : runs) {
       if (run.exit_code == kProbeSawABadFile) {
         ++saw_bad;

@@ -86,6 +86,19 @@ const wchar_t* launchable_child_path() {
   return running_under_wine() ? verbatim_short_form() : g_short_form;
 }
 
+// Another launcher of the same build, started at the same moment, may put
+// the same program in place just as this one starts it: Windows refuses the
+// rename of a running image, but under Wine the name can change hands while
+// process creation opens it, and the creation fails (a sharing violation, or
+// an internal error). Such a refusal passes; the start is tried again with
+// growing pauses for a bounded time. Every other failure is final at once.
+constexpr unsigned long kLaunchRetryMilliseconds = 1000;
+constexpr unsigned long kFirstLaunchRetryMilliseconds = 10;
+
+bool launch_may_pass(DWORD error) {
+  return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_INTERNAL_ERROR;
+}
+
 }  // namespace
 
 unsigned long run_child() {
@@ -100,9 +113,17 @@ unsigned long run_child() {
   PROCESS_INFORMATION process = {};
   // No environment and no directory: the child inherits the launcher's
   // environment of this moment and its current directory.
-  if (!CreateProcessW(launchable_child_path(), command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &process)) {
-    errors::fail_system(errors::kLaunchMessage, GetLastError());
+  const wchar_t* child_path = launchable_child_path();
+  unsigned long waited = 0;
+  for (unsigned long delay = kFirstLaunchRetryMilliseconds;; delay *= 2) {
+    if (CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                       &startup, &process)) {
+      break;
+    }
+    const DWORD error = GetLastError();
+    if (!launch_may_pass(error) || waited >= kLaunchRetryMilliseconds) errors::fail_system(errors::kLaunchMessage, error);
+    Sleep(delay);
+    waited += delay;
   }
   CloseHandle(process.hThread);
   hold_new_child(process.hProcess);

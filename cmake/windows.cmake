@@ -50,7 +50,7 @@ target_include_directories(quorin_default_constants PUBLIC "${CMAKE_SOURCE_DIR}"
 
 # The stub: GUI subsystem and wide entry point; no symbols and no link time
 # stamp, so the same sources give the same bytes.
-add_executable(quorin_stub launcher/main.cpp)
+add_executable(quorin_stub startup/main.cpp)
 target_link_libraries(quorin_stub PRIVATE quorin_launcher quorin_default_constants)
 target_link_options(quorin_stub PRIVATE -municode -mwindows -s -Wl,--no-insert-timestamp)
 set_target_properties(quorin_stub PROPERTIES OUTPUT_NAME quorin-stub RUNTIME_OUTPUT_DIRECTORY "${QUORIN_STUB_DIR}")

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 
@@ -45,6 +46,12 @@ void env_unset(const char* name) {
   wchar_t wide_name[kEnvNameCap];
   widen_ascii(wide_name, kEnvNameCap, name);
   SetEnvironmentVariableW(wide_name, nullptr);
+}
+
+void process_id_text(wchar_t* dest) {
+  char narrow[kNumberTextCap];
+  std::snprintf(narrow, sizeof narrow, "%ld", static_cast<long>(GetCurrentProcessId()));
+  widen_ascii(dest, kNumberTextCap, narrow);
 }
 
 const wchar_t* own_path() {

@@ -18,6 +18,10 @@ void env_unset(const char* name);
 // The launcher's own executable path, asked of the system once per process.
 const wchar_t* own_path();
 
+// The launcher's process id as decimal text ("%ld"), widened into dest
+// (kNumberTextCap units): QUORIN_ONEFILE_PARENT and the PID placeholder.
+void process_id_text(wchar_t* dest);
+
 // Resolves path (a kPathCap buffer) to a full path in place; hard stop when the
 // system refuses it or the result does not fit.
 void make_absolute(wchar_t* path);

@@ -37,4 +37,10 @@ void copy_text(wchar_t* dest, std::size_t cap, const wchar_t* src);
 // Replaces the last backslash with the terminator; no backslash, no change.
 void cut_at_last_backslash(wchar_t* path);
 
+// A..Z to a..z, every other unit as it is: the launcher's own names (device
+// names, its temporaries) are ASCII and compared in any letter case.
+inline constexpr wchar_t ascii_lower(wchar_t unit) {
+  return unit >= L'A' && unit <= L'Z' ? static_cast<wchar_t>(unit - L'A' + L'a') : unit;
+}
+
 }  // namespace quorin::launcher

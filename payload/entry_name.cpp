@@ -3,6 +3,7 @@
 
 #include <initializer_list>
 
+#include "launcher/wide_text.h"
 #include "payload/temporary_name.h"
 
 namespace quorin::payload {
@@ -12,11 +13,9 @@ namespace {
 bool is_high_surrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool is_low_surrogate(wchar_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
-wchar_t ascii_lower(wchar_t unit) { return unit >= L'A' && unit <= L'Z' ? unit - L'A' + L'a' : unit; }
-
 bool base_is(const wchar_t* base, std::size_t len, const wchar_t* device) {
   for (std::size_t i = 0; i < len; ++i) {
-    if (device[i] == L'\0' || ascii_lower(base[i]) != device[i]) return false;
+    if (device[i] == L'\0' || launcher::ascii_lower(base[i]) != device[i]) return false;
   }
   return device[len] == L'\0';
 }

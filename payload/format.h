@@ -15,6 +15,15 @@ namespace quorin::payload {
 
 inline constexpr unsigned char kSignature[3] = {'Q', 'Z', 'Y'};
 inline constexpr std::size_t kSignatureSize = 3;
+
+// True when the attached data starts with the signature, letter case counting.
+inline constexpr bool has_signature(const unsigned char* data, std::uint64_t length) {
+  if (length < kSignatureSize) return false;
+  for (std::size_t i = 0; i < kSignatureSize; ++i) {
+    if (data[i] != kSignature[i]) return false;
+  }
+  return true;
+}
 inline constexpr std::size_t kTrailingZeroBytes = 5;
 inline constexpr std::size_t kTrailingLengthSize = 8;
 

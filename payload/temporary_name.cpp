@@ -14,13 +14,11 @@ constexpr wchar_t kSuffix[] = L".tmp";
 constexpr std::size_t kPrefixLen = 8;
 constexpr std::size_t kSuffixLen = 4;
 
-wchar_t ascii_lower(wchar_t unit) { return unit >= L'A' && unit <= L'Z' ? unit - L'A' + L'a' : unit; }
-
 bool is_digit(wchar_t unit) { return unit >= L'0' && unit <= L'9'; }
 
 bool matches_at(const wchar_t* text, const wchar_t* lower_ascii, std::size_t len) {
   for (std::size_t i = 0; i < len; ++i) {
-    if (ascii_lower(text[i]) != lower_ascii[i]) return false;
+    if (launcher::ascii_lower(text[i]) != lower_ascii[i]) return false;
   }
   return true;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs everything the build and the tests need, from Debian's packages only,
-# and builds a static libzstd for x86_64-w64-mingw32 from Debian's source package.
+# and builds static libraries for x86_64-w64-mingw32 from Debian's source
+# packages into .deps/: libzstd twice (decompression only, for the launcher;
+# whole with worker threads, for the Windows packer) and libdeflate.
 # Idempotent: a second run checks and returns quickly, changing nothing.
 set -euo pipefail
 

@@ -5,7 +5,6 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cwchar>
 #include <cwctype>
 
@@ -13,7 +12,6 @@
 #include "generated/baked.h"
 #include "launcher/env.h"
 #include "launcher/wide_text.h"
-#include "launcher/widen.h"
 #include "template/placeholders.h"
 #include "template/random_text.h"
 #include "template/spec_reader.h"
@@ -83,10 +81,8 @@ void append_pid(wchar_t* output, std::size_t capacity) {
     append_text(output, capacity, inherited);
     return;
   }
-  char narrow[launcher::kNumberTextCap];
-  std::snprintf(narrow, sizeof narrow, "%ld", static_cast<long>(GetCurrentProcessId()));
   wchar_t wide[launcher::kNumberTextCap];
-  launcher::widen_ascii(wide, launcher::kNumberTextCap, narrow);
+  launcher::process_id_text(wide);
   append_text(output, capacity, wide);
 }
 

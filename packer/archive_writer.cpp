@@ -17,6 +17,7 @@
 #include "packer/little_endian.h"
 #include "packer/platform.h"
 #include "payload/checksum.h"
+#include "payload/fnv1a.h"
 #include "payload/format.h"
 
 namespace quorin::packer {
@@ -71,10 +72,9 @@ Result feed(Sink& sink, const void* data, std::size_t size, ZSTD_EndDirective mo
 }  // namespace
 
 std::uint64_t content_hash_update(std::uint64_t hash, const void* data, std::size_t size) {
-  constexpr std::uint64_t kOffsetBasis = 0xCBF29CE484222325ull, kPrime = 0x100000001B3ull;
-  if (hash == 0) hash = kOffsetBasis;
+  if (hash == 0) hash = payload::kFnv1aOffsetBasis;
   const auto* bytes = static_cast<const unsigned char*>(data);
-  for (std::size_t i = 0; i < size; ++i) hash = (hash ^ bytes[i]) * kPrime;
+  for (std::size_t i = 0; i < size; ++i) hash = payload::fnv1a_step(hash, bytes[i]);
   return hash;
 }
 

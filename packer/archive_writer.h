@@ -29,7 +29,7 @@ struct ArchiveStats {
   std::uint64_t content_hash = 0;
 };
 
-// The 64-bit hash behind content_hash (FNV-1a), continuing from hash (0 to start).
+// The 64-bit hash behind content_hash (FNV-1a over bytes, payload/fnv1a.h), continuing from hash (0 to start).
 std::uint64_t content_hash_update(std::uint64_t hash, const void* data, std::size_t size);
 
 // Called now and then with the archive bytes compressed so far.

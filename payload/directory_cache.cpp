@@ -6,6 +6,8 @@
 #include <cstring>
 #include <cwchar>
 
+#include "payload/fnv1a.h"
+
 namespace quorin::payload {
 
 namespace {
@@ -20,8 +22,8 @@ constexpr std::size_t kSlots = 2 * kDirectoryCacheCap;
 int g_slots[kSlots];
 
 std::uint64_t path_hash(const wchar_t* path) {
-  std::uint64_t hash = 0xCBF29CE484222325ull;  // FNV-1a over the units
-  for (; *path != L'\0'; ++path) hash = (hash ^ static_cast<std::uint64_t>(*path)) * 0x100000001B3ull;
+  std::uint64_t hash = kFnv1aOffsetBasis;
+  for (; *path != L'\0'; ++path) hash = fnv1a_step(hash, static_cast<std::uint64_t>(*path));
   return hash;
 }
 

@@ -9,6 +9,7 @@ set(QUORIN_PACKER_SOURCES
   packer/icon.cpp
   packer/input_tree.cpp
   packer/inspect.cpp
+  packer/launcher_layout.cpp
   packer/name_clash.cpp
   packer/options.cpp
   packer/path_room.cpp

@@ -27,6 +27,10 @@ set_source_files_properties(packer/stub_image.S PROPERTIES
   COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_STUB}\""
   OBJECT_DEPENDS "${QUORIN_STUB}")
 add_dependencies(quorin_packer_core quorin_windows)
+# The default icon (packer/default_icon.ico) is carried the same way.
+set_source_files_properties(packer/default_icon.S PROPERTIES
+  COMPILE_DEFINITIONS "QUORIN_DEFAULT_ICON_PATH=\"${QUORIN_DEFAULT_ICON}\""
+  OBJECT_DEPENDS "${QUORIN_DEFAULT_ICON}")
 
 add_executable(quorin-pack packer/main.cpp)
 target_link_libraries(quorin-pack PRIVATE quorin_packer_core)

@@ -4,6 +4,7 @@ include(ExternalProject)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(ZSTD REQUIRED IMPORTED_TARGET libzstd)
 pkg_check_modules(DEFLATE REQUIRED IMPORTED_TARGET libdeflate)
+# zlib for the tests alone, which check CRC-32 values against zlib's own.
 find_package(ZLIB REQUIRED)
 find_package(Threads REQUIRED)
 
@@ -15,18 +16,22 @@ add_compile_options(-Wall -Wextra -Wno-restrict)
 include(cmake/pure_sources.cmake)
 add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp errors/temporary_file_host.cpp)
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD PkgConfig::DEFLATE ZLIB::ZLIB)
+target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD PkgConfig::DEFLATE)
 
 include(cmake/packer_sources.cmake)
 add_library(quorin_packer_core STATIC ${QUORIN_PACKER_SOURCES} packer/platform_posix.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD ZLIB::ZLIB Threads::Threads)
+target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD Threads::Threads)
 # The stub comes from the Windows side and is carried inside the packer.
 set(QUORIN_STUB "${CMAKE_BINARY_DIR}/lib/quorin-stub.exe")
 set_source_files_properties(packer/stub_image.S PROPERTIES
   COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_STUB}\""
   OBJECT_DEPENDS "${QUORIN_STUB}")
 add_dependencies(quorin_packer_core quorin_windows)
+# The default icon (packer/default_icon.ico) is carried the same way.
+set_source_files_properties(packer/default_icon.S PROPERTIES
+  COMPILE_DEFINITIONS "QUORIN_DEFAULT_ICON_PATH=\"${QUORIN_DEFAULT_ICON}\""
+  OBJECT_DEPENDS "${QUORIN_DEFAULT_ICON}")
 
 add_executable(quorin-pack packer/main.cpp)
 target_link_libraries(quorin-pack PRIVATE quorin_packer_core)

@@ -5,16 +5,17 @@ set(QUORIN_PACKER_SOURCES
   packer/attached_reader.cpp
   packer/build_command.cpp
   packer/commands.cpp
+  packer/default_icon.S
   packer/generated_source.cpp
   packer/icon.cpp
   packer/input_tree.cpp
   packer/inspect.cpp
+  packer/launcher_layout.cpp
   packer/name_clash.cpp
   packer/options.cpp
   packer/path_room.cpp
   packer/pe_image.cpp
   packer/pe_writer.cpp
-  packer/png.cpp
   packer/program_info.cpp
   packer/resource_section.cpp
   packer/resources.cpp
@@ -23,3 +24,5 @@ set(QUORIN_PACKER_SOURCES
   packer/stub_image.S
   packer/utf16.cpp)
 list(TRANSFORM QUORIN_PACKER_SOURCES PREPEND "${CMAKE_SOURCE_DIR}/")
+# The launcher's default icon, carried inside the packer (default_icon.S).
+set(QUORIN_DEFAULT_ICON "${CMAKE_SOURCE_DIR}/packer/default_icon.ico")

@@ -71,6 +71,10 @@ set(QUORIN_WINDOWS_STUB "${QUORIN_STUB_DIR}/quorin-stub.exe")
 set_source_files_properties("${CMAKE_SOURCE_DIR}/packer/stub_image.S" TARGET_DIRECTORY quorin_pack_windows PROPERTIES
   COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_WINDOWS_STUB}\""
   OBJECT_DEPENDS "${QUORIN_WINDOWS_STUB}")
+# The default icon (packer/default_icon.ico) is carried the same way.
+set_source_files_properties("${CMAKE_SOURCE_DIR}/packer/default_icon.S" TARGET_DIRECTORY quorin_pack_windows PROPERTIES
+  COMPILE_DEFINITIONS "QUORIN_DEFAULT_ICON_PATH=\"${QUORIN_DEFAULT_ICON}\""
+  OBJECT_DEPENDS "${QUORIN_DEFAULT_ICON}")
 add_dependencies(quorin_pack_windows quorin_stub)
 target_link_options(quorin_pack_windows PRIVATE -s)
 set_target_properties(quorin_pack_windows PROPERTIES OUTPUT_NAME quorin-pack RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/bin")

@@ -1,102 +1,28 @@
-// The launcher's icon. Pure code apart from reading the .ico file.
+// The launcher's icon. Pure code apart from reading the user's .ico file.
 #include "packer/icon.h"
 
-#include <algorithm>
-#include <cmath>
 #include <fstream>
 #include <iterator>
 
 #include "packer/little_endian.h"
 #include "packer/platform.h"
-#include "packer/png.h"
+
+// default_icon.S brings in the bytes of packer/default_icon.ico.
+extern "C" const unsigned char quorin_default_icon[];
+extern "C" const unsigned char quorin_default_icon_end[];
 
 namespace quorin::packer {
 
-namespace {
-
-float clamp01(float v) { return std::min(1.0f, std::max(0.0f, v)); }
-
-// Only IEEE-exact operations (sqrt, +, *), so every machine draws the same bytes.
-float length(float x, float y) { return std::sqrt(x * x + y * y); }
-
-// Coverage of a point by a rounded square and by a ring (the letter's body)
-// with a tail, in units of the image's size; smoothed over one pixel.
-void shade(float x, float y, float pixel, float rgba[4]) {
-  const float half = 0.46f, radius = 0.16f;
-  const float qx = std::fabs(x - 0.5f) - (half - radius), qy = std::fabs(y - 0.5f) - (half - radius);
-  const float outside = length(std::max(qx, 0.0f), std::max(qy, 0.0f)) + std::min(std::max(qx, qy), 0.0f) - radius;
-  const float square = clamp01(0.5f - outside / pixel);
-  const float r = length(x - 0.5f, y - 0.48f);
-  const float ring = clamp01(0.5f - (std::fabs(r - 0.22f) - 0.065f) / pixel);
-  // The tail: a short bar from the ring's lower right outwards.
-  const float tx = x - 0.66f, ty = y - 0.66f;
-  const float along = (tx + ty) * 0.7071f, across = (tx - ty) * 0.7071f;
-  const float tail = clamp01(0.5f - (std::max(std::fabs(along) - 0.11f, std::fabs(across) - 0.055f)) / pixel);
-  const float mark = std::max(ring, tail) * square;
-  // A teal-to-blue gradient from top to bottom, the mark in white.
-  const float base[3] = {0.05f + 0.05f * y, 0.55f - 0.25f * y, 0.62f + 0.2f * y};
-  for (int c = 0; c < 3; ++c) rgba[c] = base[c] * (1.0f - mark) + mark;
-  rgba[3] = square;
+Result default_icon(std::vector<IconImage>& images) {
+  const std::string bytes(reinterpret_cast<const char*>(quorin_default_icon),
+                          static_cast<std::size_t>(quorin_default_icon_end - quorin_default_icon));
+  if (Result r = parse_icon(bytes, images); !r) return fail("the packer's own icon: " + r.error);
+  return ok();
 }
-
-// The pixels of the mark at a size, rows from the top, R, G, B, A.
-std::string draw_pixels(unsigned size) {
-  std::string rgba;
-  rgba.reserve(4 * static_cast<std::size_t>(size) * size);
-  const float pixel = 1.0f / static_cast<float>(size);
-  for (unsigned row = 0; row < size; ++row) {
-    for (unsigned col = 0; col < size; ++col) {
-      float shaded[4];
-      shade((col + 0.5f) * pixel, (row + 0.5f) * pixel, pixel, shaded);
-      for (int c = 0; c < 4; ++c) rgba.push_back(static_cast<char>(std::lround(clamp01(shaded[c]) * 255.0f)));
-    }
-  }
-  return rgba;
-}
-
-// A 32-bpp DIB as an icon holds it: the header (whose height counts the
-// colour rows and the mask rows), the rows bottom-up as B, G, R, A, then an
-// AND mask of zeros, since the alpha channel decides.
-std::string icon_bitmap(unsigned size, const std::string& rgba) {
-  std::string dib;
-  put_le(dib, 40, 4);
-  put_le(dib, size, 4);
-  put_le(dib, 2 * size, 4);
-  put_le(dib, 1, 2);
-  put_le(dib, 32, 2);
-  put_le(dib, 0, 4);  // BI_RGB
-  put_le(dib, size * size * 4, 4);
-  put_le(dib, 0, 4);
-  put_le(dib, 0, 4);
-  put_le(dib, 0, 4);
-  put_le(dib, 0, 4);
-  for (unsigned row = size; row-- > 0;) {
-    for (unsigned col = 0; col < size; ++col) {
-      const std::size_t at = 4 * (static_cast<std::size_t>(row) * size + col);
-      for (int c : {2, 1, 0, 3}) dib.push_back(rgba[at + c]);
-    }
-  }
-  const unsigned mask_row = ((size + 31) / 32) * 4;  // rows padded to 32 bits
-  dib.append(static_cast<std::size_t>(mask_row) * size, '\0');
-  return dib;
-}
-
-IconImage draw_image(unsigned size) {
-  IconImage image;
-  image.width = image.height = size;
-  image.bit_count = 32;
-  const std::string rgba = draw_pixels(size);
-  // Large images as PNG, as Windows takes them since Vista: a tenth of the
-  // bitmap's size. Small ones stay bitmaps, which every reader of icons knows.
-  image.data = size >= kPngIconFrom ? png_image(size, size, rgba) : icon_bitmap(size, rgba);
-  return image;
-}
-
-}  // namespace
 
 std::vector<IconImage> draw_default_icon() {
   std::vector<IconImage> images;
-  for (unsigned size : kDefaultIconSizes) images.push_back(draw_image(size));
+  if (!default_icon(images)) images.clear();
   return images;
 }
 

@@ -1,6 +1,6 @@
-// The launcher's icon: one the packer draws itself (ten 32-bpp images from 16
-// to 256 pixels), or the images of a user's .ico file. Pure code apart from
-// reading the file.
+// The launcher's icon: the packer's own (packer/default_icon.ico, which the
+// packer carries inside itself) or the images of a user's .ico file, both
+// read by one parser. Pure code apart from reading the user's file.
 #pragma once
 
 #include <cstdint>
@@ -20,16 +20,19 @@ struct IconImage {
   std::string data;     // a DIB (header, colours, mask) or a PNG, as in an .ico file
 };
 
-inline constexpr unsigned kDefaultIconSizes[] = {16, 20, 24, 32, 40, 48, 64, 96, 128, 256};
-// The drawn icon's images from this size up are PNG files.
-inline constexpr unsigned kPngIconFrom = 48;
-
+// The packer's own icon: ten 32-bpp images of 16 to 256 pixels, bitmaps
+// below 48 pixels and PNG files from 48 up. Fails only on a packer built
+// with a damaged icon file.
+Result default_icon(std::vector<IconImage>& images);
+// The same images, or none should the carried file not parse (the tests
+// read it). Kept for the build command's present call; default_icon is the
+// one to call.
 std::vector<IconImage> draw_default_icon();
 
 // Reads an .ico file; fails on anything the launcher's icon group cannot carry.
 Result read_icon_file(const std::filesystem::path& path, std::vector<IconImage>& images);
 
-// Parses .ico bytes (for read_icon_file and its tests).
+// Parses .ico bytes: a user's file (read_icon_file) and the packer's own.
 Result parse_icon(const std::string& bytes, std::vector<IconImage>& images);
 
 }  // namespace quorin::packer

@@ -1,5 +1,6 @@
-// Writing a launcher from the stub. Writes the output file; the rest is pure
-// code over the stub's bytes.
+// Writing a launcher from the stub, in the places launcher_layout.cpp plans.
+// Writes the output file; the headers and the baked block are patched in
+// memory first.
 #include "packer/pe_writer.h"
 
 #include <algorithm>
@@ -9,20 +10,11 @@
 
 #include "generated/baked_layout.h"
 #include "packer/little_endian.h"
-#include "packer/pe_image.h"
 #include "packer/platform.h"
 
 namespace quorin::packer {
 
 namespace {
-
-constexpr std::uint32_t kInitializedData = 0x00000040;
-constexpr std::uint32_t kMemoryRead = 0x40000000;
-constexpr std::uint32_t kReadOnlyData = kInitializedData | kMemoryRead;
-
-std::uint64_t align_up(std::uint64_t value, std::uint64_t alignment) {
-  return (value + alignment - 1) / alignment * alignment;
-}
 
 void put_section_header(unsigned char* at, const PeSection& section) {
   std::memset(at, 0, kSectionHeaderSize);
@@ -68,37 +60,9 @@ Result put_text(unsigned char* block, std::size_t offset, std::size_t cap, const
   return ok();
 }
 
-// The stub as the writer needs it: sections in ascending order, the baked
-// block, a relocation section last (if any) and no resources of its own.
-Result check_stub(const PeImage& image, std::size_t stub_size) {
-  if (image.machine != kMachineAmd64 || image.optional_magic != kMagicPe32Plus) {
-    return fail("the launcher stub is not a Windows x64 program");
-  }
-  if (image.file_alignment < 512 || (image.file_alignment & (image.file_alignment - 1)) != 0 ||
-      image.section_alignment < image.file_alignment || kAttachedAlignment % image.file_alignment != 0 ||
-      image.directories.size() <= kDirectoryBaseRelocation) {
-    return fail("the launcher stub has headers the packer cannot extend");
-  }
-  if (find_section(image, generated::kBakedSectionName) == nullptr) {
-    return fail("the launcher stub has no section for its constants");
-  }
-  if (find_section(image, ".rsrc") != nullptr || find_section(image, kAttachedSectionName) != nullptr) {
-    return fail("the launcher stub already holds resources or attached data");
-  }
-  for (std::size_t i = 0; i < image.sections.size(); ++i) {
-    const PeSection& section = image.sections[i];
-    if (section.raw_offset + static_cast<std::uint64_t>(section.raw_size) > stub_size) {
-      return fail("the launcher stub is cut short");
-    }
-    if (i > 0 && section.rva <= image.sections[i - 1].rva) return fail("the launcher stub's sections are out of order");
-    if (section.name == ".reloc" && i + 1 != image.sections.size()) {
-      return fail("the launcher stub's relocations are not its last section");
-    }
-  }
-  return ok();
-}
-
-Result fill_baked_block(std::string& baked, const BakedConstants& constants) {
+// The stub's baked block with the texts and where the attached data lies.
+Result fill_baked_block(std::string& baked, const BakedConstants& constants, const LauncherLayout& layout,
+                        std::uint64_t attached_length) {
   auto* block = reinterpret_cast<unsigned char*>(baked.data());
   if (Result r = put_text(block, generated::kBakedSpecOffset, generated::kBakedSpecCap, constants.spec, "the spec"); !r) {
     return r;
@@ -113,145 +77,39 @@ Result fill_baked_block(std::string& baked, const BakedConstants& constants) {
       !r) {
     return r;
   }
-  return put_text(block, generated::kBakedVersionOffset, generated::kBakedVersionCap, constants.version, "the version");
-}
-
-}  // namespace
-
-Result write_launcher(std::string_view stub_bytes, const BakedConstants& constants,
-                      const std::vector<Resource>& resources, const AttachedWriter& write_attached, std::FILE* out) {
-  const auto* stub = reinterpret_cast<const unsigned char*>(stub_bytes.data());
-  PeImage image;
-  if (Result r = read_pe_image(stub, stub_bytes.size(), image); !r) return fail("the launcher stub: " + r.error);
-  if (Result r = check_stub(image, stub_bytes.size()); !r) return r;
-
-  const PeSection& baked_section = *find_section(image, generated::kBakedSectionName);
-  if (baked_section.raw_size < generated::kBakedSize ||
-      std::memcmp(stub + baked_section.raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
-    return fail("the launcher stub's constants are not where the packer expects them");
-  }
-
-  std::vector<PeSection> sections;
-  const PeSection* relocations = nullptr;
-  for (const PeSection& section : image.sections) {
-    if (section.name == ".reloc") {
-      relocations = &section;
-    } else {
-      sections.push_back(section);
-    }
-  }
-  const std::size_t section_count = sections.size() + 2 + (relocations != nullptr ? 1 : 0);
-  std::uint64_t first_raw = image.size_of_headers;
-  for (const PeSection& section : image.sections) {
-    if (section.raw_size > 0) first_raw = std::min<std::uint64_t>(first_raw, section.raw_offset);
-  }
-  if (image.section_table_offset + kSectionHeaderSize * section_count > first_raw) {
-    return fail("the launcher stub's headers have no room for three more sections");
-  }
-  const std::uint32_t section_alignment = image.section_alignment, file_alignment = image.file_alignment;
-  std::uint64_t raw_end = image.size_of_headers, rva_end = 0;
-  for (const PeSection& section : sections) {
-    raw_end = std::max<std::uint64_t>(raw_end, section.raw_offset + static_cast<std::uint64_t>(section.raw_size));
-    rva_end = std::max<std::uint64_t>(rva_end, section.rva + std::max<std::uint64_t>(section.virtual_size,
-                                                                                       section.raw_size));
-  }
-
-  // The stub's own sections, as they are.
-  if (Result r = write_bytes(out, stub, static_cast<std::size_t>(raw_end)); !r) return r;
-
-  // The attached data, on a 4 KiB boundary of the file and of the image, so
-  // that the system can map its pages straight from the file.
-  PeSection data;
-  data.name = kAttachedSectionName;
-  data.raw_offset = static_cast<std::uint32_t>(align_up(raw_end, kAttachedAlignment));
-  data.rva = static_cast<std::uint32_t>(align_up(rva_end, section_alignment));
-  data.characteristics = kReadOnlyData;
-  if (Result r = pad_until(out, raw_end, data.raw_offset); !r) return r;
-  std::uint64_t length = 0;
-  if (Result r = write_attached(out, length); !r) return r;
-  const std::uint64_t data_raw_size = align_up(length, file_alignment);
-  if (data.raw_offset + data_raw_size >= kMaxImageSize || data.rva + data_raw_size >= kMaxImageSize) {
-    return fail("the launcher would be larger than the 2 GiB a Windows program can be; its attached data is " +
-                std::to_string(length) + " bytes");
-  }
-  data.virtual_size = static_cast<std::uint32_t>(std::max<std::uint64_t>(length, 1));
-  data.raw_size = static_cast<std::uint32_t>(data_raw_size);
-  if (Result r = pad_until(out, data.raw_offset + length, data.raw_offset + data_raw_size); !r) return r;
-
-  PeSection resource;
-  resource.name = ".rsrc";
-  resource.rva = static_cast<std::uint32_t>(align_up(data.rva + static_cast<std::uint64_t>(data.virtual_size),
-                                                     section_alignment));
-  resource.raw_offset = data.raw_offset + data.raw_size;
-  resource.characteristics = kReadOnlyData;
-  const std::string resource_bytes = resource_section(resources, resource.rva);
-  resource.virtual_size = static_cast<std::uint32_t>(resource_bytes.size());
-  resource.raw_size = static_cast<std::uint32_t>(align_up(resource_bytes.size(), file_alignment));
-  if (Result r = write_bytes(out, resource_bytes.data(), resource_bytes.size()); !r) return r;
-  if (Result r = pad_until(out, resource.raw_offset + resource_bytes.size(), resource.raw_offset + resource.raw_size);
+  if (Result r = put_text(block, generated::kBakedVersionOffset, generated::kBakedVersionCap, constants.version,
+                          "the version");
       !r) {
     return r;
   }
-  std::uint64_t image_end = resource.rva + static_cast<std::uint64_t>(resource.virtual_size);
-  std::uint64_t file_end = resource.raw_offset + static_cast<std::uint64_t>(resource.raw_size);
-  sections.push_back(data);
-  sections.push_back(resource);
+  set_le(block + generated::kBakedAttachedRvaOffset, layout.attached.rva, 8);
+  set_le(block + generated::kBakedAttachedLengthOffset, attached_length, 8);
+  return ok();
+}
 
-  if (relocations != nullptr) {
-    PeSection moved = *relocations;
-    moved.rva = static_cast<std::uint32_t>(align_up(image_end, section_alignment));
-    moved.raw_offset = static_cast<std::uint32_t>(file_end);
-    if (Result r = write_bytes(out, stub + relocations->raw_offset, relocations->raw_size); !r) return r;
-    image_end = moved.rva + std::max<std::uint64_t>(moved.virtual_size, moved.raw_size);
-    file_end += moved.raw_size;
-    sections.push_back(moved);
-  }
-  const std::uint64_t size_of_image = align_up(image_end, section_alignment);
-  if (size_of_image >= kMaxImageSize) return fail("the launcher would be larger than the 2 GiB a Windows program can be");
-
-  // The baked block, filled once the attached data is written (its writer
-  // may complete the constants, as the content stamp of a default spec).
-  std::string baked(reinterpret_cast<const char*>(stub + baked_section.raw_offset), generated::kBakedSize);
-  if (Result r = fill_baked_block(baked, constants); !r) return r;
-  auto* block = reinterpret_cast<unsigned char*>(baked.data());
-
-  // The headers: the stub's, with the new section table and sizes.
-  std::string headers(reinterpret_cast<const char*>(stub), image.size_of_headers);
+// The stub's headers with the new section table and sizes; the checksum is
+// left 0 until the whole file is written.
+void patch_headers(std::string& headers, const PeImage& image, const StubLayout& stub, const LauncherLayout& layout) {
   auto* h = reinterpret_cast<unsigned char*>(headers.data());
-  set_le(h + image.nt_offset + 4 + 2, sections.size(), 2);
+  set_le(h + image.nt_offset + 4 + 2, layout.sections.size(), 2);
   unsigned char* optional = h + image.optional_offset;
-  std::uint64_t initialized = 0;
-  for (const PeSection& section : sections) {
-    if (section.characteristics & kInitializedData) initialized += section.raw_size;
-  }
-  set_le(optional + kOptionalSizeOfInitializedData, initialized, 4);
-  set_le(optional + kOptionalSizeOfImage, size_of_image, 4);
+  set_le(optional + kOptionalSizeOfInitializedData, layout.size_of_initialized_data, 4);
+  set_le(optional + kOptionalSizeOfImage, layout.size_of_image, 4);
   set_le(optional + kOptionalCheckSum, 0, 4);
   auto set_directory = [optional](int index, std::uint32_t rva, std::uint32_t size) {
     set_le(optional + kOptionalDirectories + 8 * index, rva, 4);
     set_le(optional + kOptionalDirectories + 8 * index + 4, size, 4);
   };
-  set_directory(kDirectoryResource, resource.rva, resource.virtual_size);
+  set_directory(kDirectoryResource, layout.resources.rva, layout.resources.virtual_size);
   set_directory(kDirectorySecurity, 0, 0);
-  if (relocations != nullptr) {
-    set_directory(kDirectoryBaseRelocation, sections.back().rva, image.directories[kDirectoryBaseRelocation].size);
+  if (stub.has_relocations) set_directory(kDirectoryBaseRelocation, layout.sections.back().rva, stub.relocations_size);
+  for (std::size_t i = 0; i < layout.sections.size(); ++i) {
+    put_section_header(h + image.section_table_offset + kSectionHeaderSize * i, layout.sections[i]);
   }
-  std::memset(h + image.section_table_offset, 0, kSectionHeaderSize * section_count);
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    put_section_header(h + image.section_table_offset + kSectionHeaderSize * i, sections[i]);
-  }
+}
 
-  // Where the attached data lies, for the launcher.
-  set_le(block + generated::kBakedAttachedRvaOffset, data.rva, 8);
-  set_le(block + generated::kBakedAttachedLengthOffset, length, 8);
-
-  if (Result r = seek_to(out, 0); !r) return r;
-  if (Result r = write_bytes(out, headers.data(), headers.size()); !r) return r;
-  if (Result r = seek_to(out, baked_section.raw_offset); !r) return r;
-  if (Result r = write_bytes(out, baked.data(), baked.size()); !r) return r;
-  if (std::fflush(out) != 0) return io_error("writing the launcher");
-
-  // The checksum over the whole file as it now stands.
+// The checksum over the whole file as it stands, into its field.
+Result write_checksum(std::FILE* out, std::uint64_t file_size, std::uint64_t checksum_offset) {
   if (Result r = seek_to(out, 0); !r) return r;
   std::vector<unsigned char> buffer(std::size_t{1} << 20);
   std::uint64_t sum = 0, done = 0;
@@ -261,16 +119,73 @@ Result write_launcher(std::string_view stub_bytes, const BakedConstants& constan
     done += got;
     if (got < buffer.size()) break;
   }
-  if (std::ferror(out) || done != file_end) return io_error("reading the launcher back");
-  const std::uint64_t checksum_offset = image.optional_offset + kOptionalCheckSum;
+  if (std::ferror(out) || done != file_size) return io_error("reading the launcher back");
   const unsigned char zero_field[4] = {0, 0, 0, 0};
-  const std::uint32_t checksum = pe_checksum_finish(sum, file_end, checksum_offset, zero_field);
+  const std::uint32_t checksum = pe_checksum_finish(sum, file_size, checksum_offset, zero_field);
   unsigned char field[4];
   set_le(field, checksum, 4);
   if (Result r = seek_to(out, checksum_offset); !r) return r;
   if (Result r = write_bytes(out, field, sizeof field); !r) return r;
   if (std::fflush(out) != 0) return io_error("writing the launcher");
   return ok();
+}
+
+// The stub's part and the attached data after it, padded to its section's
+// size; plans the rest once the data's length is known.
+Result write_stub_and_attached(std::string_view stub, const StubLayout& plan, const AttachedWriter& write_attached,
+                               std::FILE* out, std::uint64_t& length, LauncherLayout& layout) {
+  if (Result r = write_bytes(out, stub.data(), static_cast<std::size_t>(plan.stub_end)); !r) return r;
+  if (Result r = pad_until(out, plan.stub_end, plan.attached_offset); !r) return r;
+  length = 0;
+  if (Result r = write_attached(out, length); !r) return r;
+  if (Result r = plan_launcher(plan, length, layout); !r) return r;
+  return pad_until(out, plan.attached_offset + length, plan.attached_offset + std::uint64_t{layout.attached.raw_size});
+}
+
+// The resource section, made for the RVA the plan gives it, then .reloc.
+Result write_resources_and_relocations(std::string_view stub, const StubLayout& plan,
+                                       const std::vector<Resource>& resources, std::FILE* out,
+                                       LauncherLayout& layout) {
+  const std::string bytes = resource_section(resources, layout.resources.rva);
+  if (Result r = place_resources(plan, bytes.size(), layout); !r) return r;
+  if (Result r = write_bytes(out, bytes.data(), bytes.size()); !r) return r;
+  const std::uint64_t at = layout.resources.raw_offset;
+  if (Result r = pad_until(out, at + bytes.size(), at + layout.resources.raw_size); !r) return r;
+  if (!plan.has_relocations) return ok();
+  return write_bytes(out, stub.data() + plan.relocations.raw_offset, plan.relocations.raw_size);
+}
+
+}  // namespace
+
+Result write_launcher(std::string_view stub, const BakedConstants& constants, const std::vector<Resource>& resources,
+                      const AttachedWriter& write_attached, std::FILE* out) {
+  PeImage image;
+  if (Result r = read_pe_image(reinterpret_cast<const unsigned char*>(stub.data()), stub.size(), image); !r) {
+    return fail("the launcher stub: " + r.error);
+  }
+  StubLayout plan;
+  if (Result r = plan_stub(stub, image, plan); !r) return r;
+
+  // The sections in file order; the headers and the baked block come last,
+  // once every place is known.
+  std::uint64_t length = 0;
+  LauncherLayout layout;
+  if (Result r = write_stub_and_attached(stub, plan, write_attached, out, length, layout); !r) return r;
+  if (Result r = write_resources_and_relocations(stub, plan, resources, out, layout); !r) return r;
+
+  // The baked block is filled only now: the attached data's writer may
+  // complete the constants (the content stamp of a default spec).
+  std::string baked(stub.substr(plan.baked_offset, generated::kBakedSize));
+  if (Result r = fill_baked_block(baked, constants, layout, length); !r) return r;
+  std::string headers(stub.substr(0, image.size_of_headers));
+  patch_headers(headers, image, plan, layout);
+
+  if (Result r = seek_to(out, 0); !r) return r;
+  if (Result r = write_bytes(out, headers.data(), headers.size()); !r) return r;
+  if (Result r = seek_to(out, plan.baked_offset); !r) return r;
+  if (Result r = write_bytes(out, baked.data(), baked.size()); !r) return r;
+  if (std::fflush(out) != 0) return io_error("writing the launcher");
+  return write_checksum(out, layout.file_size, image.optional_offset + kOptionalCheckSum);
 }
 
 }  // namespace quorin::packer

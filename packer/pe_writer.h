@@ -1,12 +1,8 @@
 // Writing a launcher: a copy of the stub with the baked constants filled in,
 // the attached data in a section of its own that starts on a 4 KiB boundary
-// of the file, and a resource section built from the resources. No compiler,
-// assembler or linker runs. Writes the output file.
-//
-//   headers | the stub's sections | .quorin (attached data) | .rsrc | .reloc
-//
-// Everything the stub's code refers to keeps its place; only the sections
-// after it are new or moved (.reloc, whose contents name no RVA of its own).
+// of the file, and a resource section built from the resources, laid out as
+// launcher_layout.h plans. No compiler, assembler or linker runs. Writes the
+// output file.
 #pragma once
 
 #include <cstdint>
@@ -16,23 +12,18 @@
 #include <vector>
 
 #include "packer/generated_source.h"
+#include "packer/launcher_layout.h"
 #include "packer/resource_section.h"
 #include "packer/result.h"
 
 namespace quorin::packer {
-
-inline constexpr char kAttachedSectionName[] = ".quorin";
-inline constexpr std::uint64_t kAttachedAlignment = 4096;
-// The largest image the writer makes: PE sizes and offsets are 32-bit, and
-// Windows maps no image of 2 GiB or more.
-inline constexpr std::uint64_t kMaxImageSize = std::uint64_t{1} << 31;
 
 // Writes the attached data at out's current position and says how long it is.
 using AttachedWriter = std::function<Result(std::FILE* out, std::uint64_t& length)>;
 
 // Writes the launcher to out, a new file opened for reading and writing.
 // constants are read after write_attached has run, so that it may complete
-// them. Fails on a stub that is not the shape above, texts that do not fit
+// them. Fails on a stub that is not the shape plan_stub takes, texts that do not fit
 // their room, or an image that would be too large.
 Result write_launcher(std::string_view stub, const BakedConstants& constants, const std::vector<Resource>& resources,
                       const AttachedWriter& write_attached, std::FILE* out);

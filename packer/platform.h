@@ -50,10 +50,12 @@ unsigned long process_id();
 
 // From here on, Ctrl+C and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) end
 // the packer at once with exit code 130, after removing the output being
-// written, ending a progress line left open and saying "interrupted".
-void watch_for_interrupts();
-// The file an interrupt removes (empty: none), and whether a progress line
-// stands unfinished.
+// written, ending a progress line left open and saying "interrupted". False
+// when the system refused the handler: an interrupt would then leave the
+// partial output behind.
+bool watch_for_interrupts();
+// The file an interrupt removes (empty: none), of any path length, and
+// whether a progress line stands unfinished.
 void remove_on_interrupt(const std::filesystem::path& partial);
 void note_progress_line(bool open);
 

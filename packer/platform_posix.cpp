@@ -1,4 +1,5 @@
-// The packer's system layer on Linux and other POSIX systems.
+// The packer's system layer on Linux and other POSIX systems: files, paths,
+// the terminal and the interrupt handler. Talks to the system.
 #include "packer/platform.h"
 
 #include <fcntl.h>
@@ -7,9 +8,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <pthread.h>
+
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <string>
 
 namespace quorin::packer {
 
@@ -66,17 +71,69 @@ unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
 
 namespace {
 
-// Read by the signal handler, which may only make async-signal-safe calls.
-char g_partial[4096];
+// The partial output as the signal handler removes it: a directory opened
+// once the file is made, and the file's name in it. unlinkat takes no path
+// longer than one name, so the file goes whatever the whole path's length
+// (a fixed path buffer left a path too long for it behind).
+struct PartialFile {
+  int directory = AT_FDCWD;  // AT_FDCWD when the folder could not be opened
+  std::string name;          // within directory, or else the whole path
+};
+
+// Swapped whole, so that the handler, on whichever thread it runs, sees
+// either the old record or the new one.
+std::atomic<PartialFile*> g_partial{nullptr};
 volatile std::sig_atomic_t g_line_open = 0;
+static_assert(std::atomic<PartialFile*>::is_always_lock_free, "the signal handler reads it");
+
+#ifdef O_PATH
+constexpr int kDirectoryFlags = O_PATH | O_DIRECTORY | O_CLOEXEC;  // needs search permission only
+#else
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+// The folder opened one component at a time, so that no call is handed more
+// than one name; -1 when any step fails.
+int open_directory(const std::filesystem::path& folder) {
+  int fd = ::open(folder.is_absolute() ? "/" : ".", kDirectoryFlags);
+  for (const std::filesystem::path& part : folder.relative_path()) {
+    if (fd < 0 || part.empty()) continue;  // a trailing separator gives an empty part
+    const int next = ::openat(fd, part.c_str(), kDirectoryFlags);
+    ::close(fd);
+    fd = next;
+  }
+  return fd;
+}
+
+PartialFile* partial_record(const std::filesystem::path& partial) {
+  auto* record = new PartialFile;
+  const int directory = open_directory(partial.parent_path());
+  if (directory >= 0) {
+    record->directory = directory;
+    record->name = partial.filename().string();
+  } else {
+    record->name = partial.string();
+  }
+  return record;
+}
+
+void free_record(PartialFile* record) {
+  if (record == nullptr) return;
+  if (record->directory >= 0) ::close(record->directory);
+  delete record;
+}
 
 void write_text(const char* text) {
   const ssize_t ignored = ::write(STDERR_FILENO, text, std::strlen(text));
   (void)ignored;
 }
 
+// Only async-signal-safe calls: unlinkat, write, _exit (the name's c_str()
+// reads a pointer).
 void on_interrupt(int) {
-  if (g_partial[0] != '\0') ::unlink(g_partial);
+  if (const PartialFile* partial = g_partial.load(); partial != nullptr) {
+    ::unlinkat(partial->directory, partial->name.c_str(), 0);
+  }
   if (g_line_open) write_text("\n");
   write_text("quorin-pack: interrupted\n");
   _exit(130);
@@ -84,28 +141,30 @@ void on_interrupt(int) {
 
 }  // namespace
 
-void watch_for_interrupts() {
+bool watch_for_interrupts() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
   sigemptyset(&action.sa_mask);
   sigaddset(&action.sa_mask, SIGINT);
   sigaddset(&action.sa_mask, SIGTERM);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
+  return sigaction(SIGINT, &action, nullptr) == 0 && sigaction(SIGTERM, &action, nullptr) == 0;
 }
 
 void remove_on_interrupt(const std::filesystem::path& partial) {
-  // Both signals are held while the name changes, so the handler never sees half of it.
+  // Made before either signal is held: opening the folder takes system calls.
+  PartialFile* record = partial.empty() ? nullptr : partial_record(partial);
+  // Held while the record changes, so that the handler never runs on this
+  // thread between the swap and the old record's release. (A handler on a
+  // compression thread that took the old record just before the swap could
+  // find it released: a window of a few instructions, against a key press.)
   sigset_t held, previous;
   sigemptyset(&held);
   sigaddset(&held, SIGINT);
   sigaddset(&held, SIGTERM);
-  sigprocmask(SIG_BLOCK, &held, &previous);
-  const std::string text = partial.string();
-  const std::size_t n = text.size() < sizeof g_partial ? text.size() : 0;
-  std::memcpy(g_partial, text.data(), n);
-  g_partial[n] = '\0';
-  sigprocmask(SIG_SETMASK, &previous, nullptr);
+  pthread_sigmask(SIG_BLOCK, &held, &previous);
+  PartialFile* old = g_partial.exchange(record);
+  pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+  free_record(old);
 }
 
 void note_progress_line(bool open) { g_line_open = open ? 1 : 0; }

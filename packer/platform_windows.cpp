@@ -1,5 +1,6 @@
-// The packer's system layer on Windows: paths and the command line are UTF-16
-// there, and become UTF-8 at this border.
+// The packer's system layer on Windows: files, paths, the console and the
+// interrupt handler. Talks to the system; paths and the command line are
+// UTF-16 there, and become UTF-8 at this border.
 #include "packer/platform.h"
 
 #include <windows.h>
@@ -140,7 +141,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 }  // namespace
 
-void watch_for_interrupts() { SetConsoleCtrlHandler(on_console_event, TRUE); }
+bool watch_for_interrupts() { return SetConsoleCtrlHandler(on_console_event, TRUE) != 0; }
 
 void remove_on_interrupt(const std::filesystem::path& partial) {
   AcquireSRWLockExclusive(&g_partial_lock);

@@ -9,11 +9,11 @@ set(QUORIN_WINEPREFIX "${CMAKE_BINARY_DIR}/wineprefix")
 
 # Host programs that make test inputs: trees and damaged attached data.
 add_executable(quorin_make_fixtures tests/fixtures/make_fixtures.cpp)
-target_link_libraries(quorin_make_fixtures PRIVATE quorin_packer_core)
+target_link_libraries(quorin_make_fixtures PRIVATE quorin_packer_core ZLIB::ZLIB)
 
 file(GLOB QUORIN_HOST_TESTS CONFIGURE_DEPENDS "${CMAKE_SOURCE_DIR}/tests/host/*_test.cpp")
 add_executable(quorin_host_tests ${QUORIN_HOST_TESTS})
-target_link_libraries(quorin_host_tests PRIVATE quorin_packer_core GTest::gtest_main)
+target_link_libraries(quorin_host_tests PRIVATE quorin_packer_core GTest::gtest_main ZLIB::ZLIB)
 target_compile_definitions(quorin_host_tests PRIVATE
   QUORIN_PACK="$<TARGET_FILE:quorin-pack>"
   QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")

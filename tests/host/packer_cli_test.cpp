@@ -283,12 +283,16 @@ TEST(PackerProgress, ShownOnATerminalOnly) {
   EXPECT_NE(shown.find("s left"), std::string::npos) << shown;
   EXPECT_NE(shown.find("(100%)"), std::string::npos) << shown;
 
-  std::vector<std::string> quiet = args;
+  // Whether progress shows is settled before any work starts, so the runs
+  // that must show none take the fastest level.
+  std::vector<std::string> fast = args;
+  fast.back() = "1";
+  std::vector<std::string> quiet = fast;
   quiet.push_back("--quiet");
   EXPECT_EQ(run_on_terminal(quiet, code), "");
   EXPECT_EQ(code, 0);
 
-  const ProgramRun piped = run_pack(args);
+  const ProgramRun piped = run_pack(fast);
   EXPECT_EQ(piped.code, 0);
   EXPECT_EQ(piped.out, "");
   EXPECT_EQ(piped.err, "");

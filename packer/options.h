@@ -34,6 +34,9 @@ struct CommandSpec {
   std::optional<std::string> (*check)(const ParsedArgs& parsed) = nullptr;
 };
 
+// True when the option is on the command line.
+bool given(const ParsedArgs& parsed, const char* name);
+
 const std::vector<CommandSpec>& commands();
 const CommandSpec* find_command(const std::string& name);
 
@@ -52,9 +55,5 @@ std::string nearest_name(const std::string& name, const std::vector<std::string>
 
 std::string command_help(const CommandSpec& command);
 std::string general_help();
-
-// Prints "quorin-pack COMMAND: MESSAGE" and the pointer to the command's help
-// on stderr; returns the usage exit code, 2.
-int usage_error(const CommandSpec& command, const std::string& message);
 
 }  // namespace quorin::packer

@@ -91,6 +91,9 @@ std::string with_default(const char* text, const std::u16string& value) {
 
 }  // namespace
 
+// The table of every command and option that the parser, the help and (by
+// the help) the man page and the completion test read: one long table, as
+// data, rather than split across functions.
 const std::vector<CommandSpec>& commands() {
   // The texts that hold a default are made from the one place it is kept.
   static const std::string kBuildSpecHelp =
@@ -217,6 +220,41 @@ bool is_level_option(const std::string& arg) {
   return level >= 1 && level <= 22;
 }
 
+// The option arg names, and a value given in the same argument: a short
+// option ("-o FILE", "-oFILE", "-T2", "-q", or a level "-19") or a long one
+// ("--name", "--name=VALUE"). The usage error, or nullopt.
+std::optional<std::string> match_option(const CommandSpec& command, const std::string& arg,
+                                        const OptionSpec*& option, std::optional<std::string>& attached) {
+  if (arg[1] != '-') {
+    for (const OptionSpec& candidate : command.options) {
+      if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
+    }
+    if (option == nullptr && is_level_option(arg)) {
+      for (const OptionSpec& candidate : command.options) {
+        if (std::string(candidate.name) == "--level") option = &candidate;
+      }
+      if (option != nullptr) attached = arg.substr(1);
+    }
+    if (option == nullptr) return unknown_option(command, arg);
+    if (!attached && arg.size() > 2) {
+      if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
+      attached = arg.substr(2);
+    }
+    return std::nullopt;
+  }
+  const std::size_t equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  for (const OptionSpec& candidate : command.options) {
+    if (name == candidate.name) option = &candidate;
+  }
+  if (option == nullptr) return unknown_option(command, name);
+  if (equals != std::string::npos) {
+    if (option->value_name == nullptr) return "option '" + name + "' takes no value";
+    attached = arg.substr(equals + 1);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::optional<std::string> parse_args(const CommandSpec& command, const std::vector<std::string>& args,
@@ -235,37 +273,9 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       continue;
     }
     const OptionSpec* option = nullptr;
-    std::string name;
     std::optional<std::string> attached;  // a value in the same argument
-    if (arg[1] != '-') {
-      // A short option: "-o FILE", "-oFILE", "-T2", "-q", or a level "-19".
-      for (const OptionSpec& candidate : command.options) {
-        if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
-      }
-      if (option == nullptr && is_level_option(arg)) {
-        for (const OptionSpec& candidate : command.options) {
-          if (std::string(candidate.name) == "--level") option = &candidate;
-        }
-        if (option != nullptr) attached = arg.substr(1);
-      }
-      if (option == nullptr) return unknown_option(command, arg);
-      name = option->name;
-      if (!attached && arg.size() > 2) {
-        if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
-        attached = arg.substr(2);
-      }
-    } else {
-      const std::size_t equals = arg.find('=');
-      name = arg.substr(0, equals);
-      for (const OptionSpec& candidate : command.options) {
-        if (name == candidate.name) option = &candidate;
-      }
-      if (option == nullptr) return unknown_option(command, name);
-      if (equals != std::string::npos) {
-        if (option->value_name == nullptr) return "option '" + name + "' takes no value";
-        attached = arg.substr(equals + 1);
-      }
-    }
+    if (auto error = match_option(command, arg, option, attached)) return error;
+    const std::string name = option->name;
     if (name == "--help") {
       parsed.help = true;
       return std::nullopt;

@@ -55,8 +55,8 @@ Result parse_version(const std::u16string& version, unsigned parts[3]) {
 }
 
 Result compress_options(const ParsedArgs& parsed, CompressOptions& options) {
-  if (Result r = number_option(parsed, "--level", 1, 22, options.level); !r) return r;
-  return number_option(parsed, "--threads", 1, 256, options.threads);
+  if (Result r = number_option(parsed, "--level", kLowestLevel, kHighestLevel, options.level); !r) return r;
+  return number_option(parsed, "--threads", 1, kMostThreads, options.threads);
 }
 
 Result check_baked_text(const char* option, const std::u16string& text) {

@@ -12,10 +12,13 @@ namespace quorin::packer {
 
 namespace {
 
-const std::string kLevelHelp =
-    "zstd compression level, 1 to 22, also as -1 to -22 (default: " + std::to_string(CompressOptions{}.level) + ")";
+const std::string kLevelHelp = "zstd compression level, " + std::to_string(kLowestLevel) + " to " +
+                               std::to_string(kHighestLevel) + ", also as -" + std::to_string(kLowestLevel) + " to -" +
+                               std::to_string(kHighestLevel) +
+                               " (default: " + std::to_string(CompressOptions{}.level) + ")";
 const OptionSpec kLevel{"--level", "N", kLevelHelp.c_str()};
-const OptionSpec kThreads{"--threads", "N", "compression threads, 1 to 256 (default: one per core)", 'T'};
+const std::string kThreadsHelp = "compression threads, 1 to " + std::to_string(kMostThreads) + " (default: one per core)";
+const OptionSpec kThreads{"--threads", "N", kThreadsHelp.c_str(), 'T'};
 const OptionSpec kQuiet{"--quiet", nullptr, "no progress display and no summary (default: progress on a terminal only)",
                         'q'};
 const OptionSpec kInput{"--input", "DIR", "the application folder to pack (required)"};
@@ -217,7 +220,7 @@ std::string unknown_option(const CommandSpec& command, const std::string& name) 
 bool is_level_option(const std::string& arg) {
   if (arg.size() < 2 || arg.size() > 3 || arg.find_first_not_of("0123456789", 1) != std::string::npos) return false;
   const int level = std::stoi(arg.substr(1));
-  return level >= 1 && level <= 22;
+  return level >= kLowestLevel && level <= kHighestLevel;
 }
 
 // The option arg names, and a value given in the same argument: a short

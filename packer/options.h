@@ -9,6 +9,11 @@
 
 namespace quorin::packer {
 
+// The ranges of --level (zstd's levels) and --threads.
+inline constexpr int kLowestLevel = 1;
+inline constexpr int kHighestLevel = 22;
+inline constexpr int kMostThreads = 256;
+
 struct OptionSpec {
   const char* name;        // "--input"
   const char* value_name;  // "DIR", or nullptr for a flag

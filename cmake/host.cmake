@@ -22,6 +22,8 @@ include(cmake/packer_sources.cmake)
 add_library(quorin_packer_core STATIC ${QUORIN_PACKER_SOURCES} packer/platform_posix.cpp)
 target_include_directories(quorin_packer_core PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_packer_core PUBLIC quorin_core PkgConfig::ZSTD Threads::Threads)
+# The packer's version is the project's (CMakeLists.txt), and only there.
+target_compile_definitions(quorin_packer_core PUBLIC QUORIN_PACKER_VERSION="${PROJECT_VERSION}")
 # The stub comes from the Windows side and is carried inside the packer.
 set(QUORIN_STUB "${CMAKE_BINARY_DIR}/lib/quorin-stub.exe")
 set_source_files_properties(packer/stub_image.S PROPERTIES

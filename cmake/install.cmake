@@ -5,12 +5,6 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-# The packer prints its own version; the package must carry the same one.
-file(STRINGS "${CMAKE_SOURCE_DIR}/packer/commands.h" packer_version_line REGEX "kPackerVersion = ")
-if(NOT packer_version_line MATCHES "\"${PROJECT_VERSION}\"")
-  message(FATAL_ERROR "packer/commands.h says '${packer_version_line}', the project version is ${PROJECT_VERSION}")
-endif()
-
 # The man page, from the packer's own --help and --version and every command's
 # --help (cmake/man_page.cmake), made whenever the packer is built again.
 find_program(QUORIN_HELP2MAN help2man REQUIRED)

@@ -67,6 +67,7 @@ include(cmake/packer_sources.cmake)
 add_executable(quorin_pack_windows ${QUORIN_PACKER_SOURCES} packer/platform_windows.cpp packer/main.cpp)
 target_include_directories(quorin_pack_windows PRIVATE "${CMAKE_SOURCE_DIR}" "${QUORIN_ZSTD_FULL_PREFIX}/include")
 target_link_libraries(quorin_pack_windows PRIVATE quorin_core "${QUORIN_ZSTD_FULL_PREFIX}/lib/libzstd.a" shell32)
+target_compile_definitions(quorin_pack_windows PRIVATE QUORIN_PACKER_VERSION="${PROJECT_VERSION}")
 set(QUORIN_WINDOWS_STUB "${QUORIN_STUB_DIR}/quorin-stub.exe")
 set_source_files_properties("${CMAKE_SOURCE_DIR}/packer/stub_image.S" TARGET_DIRECTORY quorin_pack_windows PROPERTIES
   COMPILE_DEFINITIONS "QUORIN_STUB_PATH=\"${QUORIN_WINDOWS_STUB}\""

@@ -27,6 +27,8 @@ namespace {
 constexpr std::size_t kFeedSize = 1 << 20;
 constexpr int kJobSize = 32 << 20;
 constexpr int kOverlapLog = 3;
+// A name's UTF-16LE unit; the end marker is one 0 unit, an empty name.
+constexpr std::size_t kNameUnitSize = sizeof(char16_t);
 
 // The file's bytes, for its checksum and for the compressor alike; a file
 // whose size changed since the folder was listed is refused.
@@ -79,8 +81,10 @@ std::uint64_t content_hash_update(std::uint64_t hash, const void* data, std::siz
 }
 
 std::uint64_t archive_size(const std::vector<InputFile>& files) {
-  std::uint64_t total = 2;  // the end marker
-  for (const InputFile& file : files) total += 2 * (file.name.size() + 1) + 8 + 4 + file.size;
+  std::uint64_t total = kNameUnitSize;  // the end marker
+  for (const InputFile& file : files) {
+    total += kNameUnitSize * (file.name.size() + 1) + payload::kSizeFieldSize + payload::kChecksumFieldSize + file.size;
+  }
   return total;
 }
 
@@ -133,10 +137,10 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     MappedFile mapping;
     if (Result r = map_input(file, mapping); !r) return r;
     std::string header;
-    for (char16_t unit : file.name) put_le(header, unit, 2);
-    put_le(header, 0, 2);
-    put_le(header, file.size, 8);
-    put_le(header, payload::checksum_of(mapping.data, file.size), 4);
+    for (char16_t unit : file.name) put_le(header, unit, kNameUnitSize);
+    put_le(header, 0, kNameUnitSize);
+    put_le(header, file.size, payload::kSizeFieldSize);
+    put_le(header, payload::checksum_of(mapping.data, file.size), payload::kChecksumFieldSize);
     stats.content_hash = content_hash_update(stats.content_hash, header.data(), header.size());
     if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
     for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {
@@ -144,13 +148,13 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
       if (Result r = feed(sink, mapping.data + offset, piece, ZSTD_e_continue); !r) return r;
     }
   }
-  const char end_marker[2] = {0, 0};
+  const char end_marker[kNameUnitSize] = {};
   if (Result r = feed(sink, end_marker, sizeof end_marker, ZSTD_e_end); !r) return r;
   if (progress) progress(stats.archive_bytes, stats.archive_bytes);
 
   std::string trailer(payload::kTrailingZeroBytes, '\0');
   const std::uint64_t in_front = payload::kSignatureSize + sink.frame_bytes + payload::kTrailingZeroBytes;
-  put_le(trailer, in_front, 8);
+  put_le(trailer, in_front, payload::kTrailingLengthSize);
   if (std::fwrite(trailer.data(), 1, trailer.size(), out) != trailer.size() || std::fflush(out) != 0 ||
       std::ferror(out)) {
     return fail(std::string("writing the attached data failed: ") + std::strerror(errno));

@@ -3,6 +3,8 @@
 
 #include <cstdio>
 
+#include "generated/baked_layout.h"
+
 namespace quorin::packer {
 
 namespace {
@@ -42,8 +44,9 @@ std::string constants_source(const BakedConstants& constants, const std::string&
   out += "namespace quorin::generated {\n\n";
   out += "// The stub's constants, which the packer replaces in every launcher. No\n";
   out += "// attached data: the stub alone stops with the header message.\n";
-  out += "extern const BakedConstants kBaked __attribute__((section(\".qconst\"), used)) = {\n";
-  out += "    \"quorin baked v1\",\n    0,\n    0,\n";
+  out += "extern const BakedConstants kBaked __attribute__((section(\"" + std::string(generated::kBakedSectionName) +
+         "\"), used)) = {\n";
+  out += "    \"" + std::string(generated::kBakedMagic) + "\",\n    0,\n    0,\n";
   out += wide_member("spec", constants.spec);
   out += wide_member("company", constants.company);
   out += wide_member("product", constants.product);

@@ -1,16 +1,11 @@
 // quorin-pack: builds single-file launchers. Parses the command line and runs
 // one command; errors are one line, "quorin-pack: <what failed>: <why>".
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <iostream>
 #include <string>
 #include <vector>
 
-#include "packer/archive_writer.h"
 #include "packer/commands.h"
+#include "packer/exit_status.h"
 #include "packer/options.h"
 #include "packer/platform.h"
 
@@ -29,7 +24,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (args[0] == "--version" || args[0] == "-V") {
-    std::printf("quorin-pack %s\n", kPackerVersion);
+    // The project's version, from the build (CMakeLists.txt).
+    std::printf("quorin-pack %s\n", QUORIN_PACKER_VERSION);
     return 0;
   }
   const CommandSpec* command = find_command(args[0]);

@@ -1,17 +1,24 @@
-// The packer's command line. Pure code apart from printing a usage error.
+// The packer's command line. Pure code.
 #include "packer/options.h"
 
 #include <algorithm>
-#include <cstdio>
 
-#include "packer/commands.h"
+#include "packer/archive_writer.h"
+#include "packer/build_defaults.h"
+#include "packer/generated_source.h"
+#include "packer/utf16.h"
 
 namespace quorin::packer {
 
 namespace {
 
-const OptionSpec kLevel{"--level", "N", "zstd compression level, 1 to 22, also as -1 to -22 (default: 9)"};
-const OptionSpec kThreads{"--threads", "N", "compression threads, 1 to 256 (default: one per core)", 'T'};
+const std::string kLevelHelp = "zstd compression level, " + std::to_string(kLowestLevel) + " to " +
+                               std::to_string(kHighestLevel) + ", also as -" + std::to_string(kLowestLevel) + " to -" +
+                               std::to_string(kHighestLevel) +
+                               " (default: " + std::to_string(CompressOptions{}.level) + ")";
+const OptionSpec kLevel{"--level", "N", kLevelHelp.c_str()};
+const std::string kThreadsHelp = "compression threads, 1 to " + std::to_string(kMostThreads) + " (default: one per core)";
+const OptionSpec kThreads{"--threads", "N", kThreadsHelp.c_str(), 'T'};
 const OptionSpec kQuiet{"--quiet", nullptr, "no progress display and no summary (default: progress on a terminal only)",
                         'q'};
 const OptionSpec kInput{"--input", "DIR", "the application folder to pack (required)"};
@@ -19,13 +26,6 @@ const OptionSpec kChild{"--child", "NAME",
                         "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first "
                         "(required)"};
 const OptionSpec kHelp{"--help", nullptr, "show this help and exit", 'h'};
-// The stub's own constants, which generate writes.
-const OptionSpec kStubSpec{"--spec", "TEXT",
-                           "target directory spec (default: {CACHE_DIR}\\Brindlex\\PocketVariant\\{VERSION}\\20260923_175815)"};
-const OptionSpec kStubCompany{"--company", "TEXT", "company name (default: Quadrel)"};
-const OptionSpec kStubProduct{"--product", "TEXT", "product name (default: Brindlex Pocket Variant)"};
-const OptionSpec kStubVersion{"--version", "X.Y.Z", "version, three numbers of 0 to 65535 (default: 3.1.95)"};
-
 constexpr std::size_t kOptionColumn = 26;
 constexpr std::size_t kCommandColumn = 12;
 constexpr std::size_t kLineWidth = 79;
@@ -60,7 +60,11 @@ std::string with_hanging_indent(std::string left, std::size_t column, const std:
   return out + line + "\n";
 }
 
+}  // namespace
+
 bool given(const ParsedArgs& parsed, const char* name) { return parsed.values.count(name) != 0; }
+
+namespace {
 
 // build packs either a folder or ready attached data, never both.
 std::optional<std::string> check_build(const ParsedArgs& parsed) {
@@ -83,9 +87,31 @@ std::optional<std::string> check_build(const ParsedArgs& parsed) {
   return std::nullopt;
 }
 
+// "TEXT (default: VALUE)", with VALUE one of the stub's own constants.
+std::string with_default(const char* text, const std::u16string& value) {
+  return std::string(text) + " (default: " + utf16_to_utf8(value) + ")";
+}
+
 }  // namespace
 
+// The table of every command and option that the parser, the help and (by
+// the help) the man page and the completion test read: one long table, as
+// data, rather than split across functions.
 const std::vector<CommandSpec>& commands() {
+  // The texts that hold a default are made from the one place it is kept.
+  static const std::string kBuildSpecHelp =
+      std::string("where the launcher unpacks, with placeholders such as {CACHE_DIR} (default: ") + kDefaultSpecPrefix +
+      " and a stamp of the build, YYYYMMDD_HHMMSS, from SOURCE_DATE_EPOCH when it is set, else from the archive's "
+      "content)";
+  static const std::string kBuildVersionHelp =
+      "version, three numbers of 0 to 65535 (default: the child's own file version, else " +
+      utf16_to_utf8(kDefaultVersion) + ")";
+  // The stub's own constants, which generate writes.
+  const BakedConstants stub = default_constants();
+  static const std::string kStubSpecHelp = with_default("target directory spec", stub.spec);
+  static const std::string kStubCompanyHelp = with_default("company name", stub.company);
+  static const std::string kStubProductHelp = with_default("product name", stub.product);
+  static const std::string kStubVersionHelp = with_default("version, three numbers of 0 to 65535", stub.version);
   static const std::vector<CommandSpec> kCommands = {
       {"build",
        "build --input DIR --child NAME --output OUT.exe [OPTIONS]\n"
@@ -98,14 +124,10 @@ const std::vector<CommandSpec>& commands() {
         {"--attached", "FILE",
          "use this attached-data file verbatim instead of packing a folder (required unless --input)"},
         {"--output", "OUT.exe", "the launcher to write, replaced only when the build succeeds (required)", 'o'},
-        {"--spec", "TEXT",
-         "where the launcher unpacks, with placeholders such as {CACHE_DIR} (default: "
-         "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\ and a stamp of the build, YYYYMMDD_HHMMSS, from "
-         "SOURCE_DATE_EPOCH when it is set, else from the archive's content)"},
+        {"--spec", "TEXT", kBuildSpecHelp.c_str()},
         {"--company", "TEXT", "company name (default: the product)"},
         {"--product", "TEXT", "product name (default: the child's file name without its extension)"},
-        {"--version", "X.Y.Z",
-         "version, three numbers of 0 to 65535 (default: the child's own file version, else 1.0.0)"},
+        {"--version", "X.Y.Z", kBuildVersionHelp.c_str()},
         {"--original-filename", "TEXT", "OriginalFilename text (default: the file name of OUT.exe)"},
         {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
@@ -145,7 +167,9 @@ const std::vector<CommandSpec>& commands() {
       {"generate",
        "generate --output FILE [OPTIONS]",
        "Write the baked-constants source a launcher is built with.",
-       {{"--output", "FILE", "the C++ source to write (required)", 'o'}, kStubSpec, kStubCompany, kStubProduct, kStubVersion, kHelp},
+       {{"--output", "FILE", "the C++ source to write (required)", 'o'}, {"--spec", "TEXT", kStubSpecHelp.c_str()},
+        {"--company", "TEXT", kStubCompanyHelp.c_str()}, {"--product", "TEXT", kStubProductHelp.c_str()},
+        {"--version", "X.Y.Z", kStubVersionHelp.c_str()}, kHelp},
        nullptr,
        {"--output"}},
   };
@@ -192,11 +216,46 @@ std::string unknown_option(const CommandSpec& command, const std::string& name) 
   return "unknown option '" + name + "'" + (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)");
 }
 
-// "-3" .. "-22": the level, as zstd takes it.
+// "-1" .. "-22": the level, as zstd takes it.
 bool is_level_option(const std::string& arg) {
   if (arg.size() < 2 || arg.size() > 3 || arg.find_first_not_of("0123456789", 1) != std::string::npos) return false;
   const int level = std::stoi(arg.substr(1));
-  return level >= 1 && level <= 22;
+  return level >= kLowestLevel && level <= kHighestLevel;
+}
+
+// The option arg names, and a value given in the same argument: a short
+// option ("-o FILE", "-oFILE", "-T2", "-q", or a level "-19") or a long one
+// ("--name", "--name=VALUE"). The usage error, or nullopt.
+std::optional<std::string> match_option(const CommandSpec& command, const std::string& arg,
+                                        const OptionSpec*& option, std::optional<std::string>& attached) {
+  if (arg[1] != '-') {
+    for (const OptionSpec& candidate : command.options) {
+      if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
+    }
+    if (option == nullptr && is_level_option(arg)) {
+      for (const OptionSpec& candidate : command.options) {
+        if (std::string(candidate.name) == "--level") option = &candidate;
+      }
+      if (option != nullptr) attached = arg.substr(1);
+    }
+    if (option == nullptr) return unknown_option(command, arg);
+    if (!attached && arg.size() > 2) {
+      if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
+      attached = arg.substr(2);
+    }
+    return std::nullopt;
+  }
+  const std::size_t equals = arg.find('=');
+  const std::string name = arg.substr(0, equals);
+  for (const OptionSpec& candidate : command.options) {
+    if (name == candidate.name) option = &candidate;
+  }
+  if (option == nullptr) return unknown_option(command, name);
+  if (equals != std::string::npos) {
+    if (option->value_name == nullptr) return "option '" + name + "' takes no value";
+    attached = arg.substr(equals + 1);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -217,37 +276,9 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       continue;
     }
     const OptionSpec* option = nullptr;
-    std::string name;
     std::optional<std::string> attached;  // a value in the same argument
-    if (arg[1] != '-') {
-      // A short option: "-o FILE", "-oFILE", "-T2", "-q", or a level "-19".
-      for (const OptionSpec& candidate : command.options) {
-        if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
-      }
-      if (option == nullptr && is_level_option(arg)) {
-        for (const OptionSpec& candidate : command.options) {
-          if (std::string(candidate.name) == "--level") option = &candidate;
-        }
-        if (option != nullptr) attached = arg.substr(1);
-      }
-      if (option == nullptr) return unknown_option(command, arg);
-      name = option->name;
-      if (!attached && arg.size() > 2) {
-        if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
-        attached = arg.substr(2);
-      }
-    } else {
-      const std::size_t equals = arg.find('=');
-      name = arg.substr(0, equals);
-      for (const OptionSpec& candidate : command.options) {
-        if (name == candidate.name) option = &candidate;
-      }
-      if (option == nullptr) return unknown_option(command, name);
-      if (equals != std::string::npos) {
-        if (option->value_name == nullptr) return "option '" + name + "' takes no value";
-        attached = arg.substr(equals + 1);
-      }
-    }
+    if (auto error = match_option(command, arg, option, attached)) return error;
+    const std::string name = option->name;
     if (name == "--help") {
       parsed.help = true;
       return std::nullopt;
@@ -305,10 +336,5 @@ std::string general_help() {
   return out;
 }
 
-int usage_error(const CommandSpec& command, const std::string& message) {
-  std::fprintf(stderr, "quorin-pack %s: %s\nTry 'quorin-pack %s --help'.\n", command.name, message.c_str(),
-               command.name);
-  return kExitUsage;
-}
 
 }  // namespace quorin::packer

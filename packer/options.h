@@ -9,6 +9,11 @@
 
 namespace quorin::packer {
 
+// The ranges of --level (zstd's levels) and --threads.
+inline constexpr int kLowestLevel = 1;
+inline constexpr int kHighestLevel = 22;
+inline constexpr int kMostThreads = 256;
+
 struct OptionSpec {
   const char* name;        // "--input"
   const char* value_name;  // "DIR", or nullptr for a flag
@@ -34,6 +39,9 @@ struct CommandSpec {
   std::optional<std::string> (*check)(const ParsedArgs& parsed) = nullptr;
 };
 
+// True when the option is on the command line.
+bool given(const ParsedArgs& parsed, const char* name);
+
 const std::vector<CommandSpec>& commands();
 const CommandSpec* find_command(const std::string& name);
 
@@ -52,9 +60,5 @@ std::string nearest_name(const std::string& name, const std::vector<std::string>
 
 std::string command_help(const CommandSpec& command);
 std::string general_help();
-
-// Prints "quorin-pack COMMAND: MESSAGE" and the pointer to the command's help
-// on stderr; returns the usage exit code, 2.
-int usage_error(const CommandSpec& command, const std::string& message);
 
 }  // namespace quorin::packer

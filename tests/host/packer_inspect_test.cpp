@@ -339,15 +339,41 @@ TEST(PackerExtract, NeverWritesOutsideItsFolder) {
   }
 }
 
-TEST(PackerExtract, WritesDataWhoseChecksumIsWrongAndSaysSo) {
+// No file named "~quorin-*" (the temporaries) anywhere under root.
+bool no_temporary_under(const fs::path& root) {
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.path().filename().string().rfind("~quorin-", 0) == 0) return false;
+  }
+  return true;
+}
+
+// Extract stages each file as the launcher does: data whose checksum is wrong
+// is reported and never takes the real name, so a file on disk keeps what it
+// had; a walk that stops inside an entry leaves neither a partial file nor a
+// temporary.
+TEST(PackerExtract, DamagedDataNeverReplacesAFileOnDisk) {
   Scratch scratch("extract_checksum");
   const fs::path file = scratch / "bad.bin";
-  write_file(file, attached_data(archive_bytes({{u"app.exe", kApp, 1234u}})));
-  const ProgramRun run = run_pack({"extract", file.string(), "--output", (scratch / "out").string()});
-  EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.err.find("entry 1 ('app.exe'): its stored checksum is 000004d2 but its data's is "), std::string::npos)
-      << run.err;
-  EXPECT_EQ(read_file(scratch / "out" / "app.exe"), kApp);
+  write_file(file, attached_data(archive_bytes({{u"app.exe", kApp, 1234u}, {u"ok.txt", "fine", {}}})));
+  write_file(scratch / "kept" / "app.exe", "the user's own");
+  for (const char* folder : {"fresh", "kept"}) {
+    const ProgramRun run = run_pack({"extract", file.string(), "--output", (scratch / folder).string()});
+    EXPECT_EQ(run.code, 1) << folder;
+    EXPECT_NE(run.err.find("entry 1 ('app.exe'): its stored checksum is 000004d2 but its data's is "), std::string::npos)
+        << run.err;
+    EXPECT_EQ(read_file(scratch / folder / "ok.txt"), "fine");
+    EXPECT_TRUE(no_temporary_under(scratch / folder)) << folder;
+  }
+  EXPECT_FALSE(fs::exists(scratch / "fresh" / "app.exe"));
+  EXPECT_EQ(read_file(scratch / "kept" / "app.exe"), "the user's own");
+
+  const std::string frame = zstd_frame(archive_bytes({{u"app.exe", kApp, {}}, {u"big.bin", noise(1 << 20, 3), {}}}), {});
+  write_file(file, envelope(frame.substr(0, frame.size() / 2)));
+  const ProgramRun cut = run_pack({"extract", file.string(), "--output", (scratch / "cut").string()});
+  EXPECT_EQ(cut.code, 1);
+  EXPECT_EQ(read_file(scratch / "cut" / "app.exe"), kApp);
+  EXPECT_FALSE(fs::exists(scratch / "cut" / "big.bin"));
+  EXPECT_TRUE(no_temporary_under(scratch / "cut"));
 }
 
 // ---- launchers the packer built ----

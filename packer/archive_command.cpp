@@ -1,0 +1,35 @@
+// The archive command: the attached data of an application folder, written
+// under OUT.partial-PID and renamed over OUT when whole. Touches the file
+// system.
+#include "packer/archive_command.h"
+
+#include <vector>
+
+#include "packer/archive_writer.h"
+#include "packer/exit_status.h"
+#include "packer/option_values.h"
+#include "packer/output_staging.h"
+#include "packer/pack_inputs.h"
+#include "packer/platform.h"
+#include "packer/progress.h"
+
+namespace quorin::packer {
+
+int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
+  CompressOptions options;
+  if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
+  const std::filesystem::path output = path_from_text(parsed.values.at("--output"));
+  if (Result r = check_output(output); !r) return report(r.error);
+  StagedFile staged;
+  if (Result r = open_partial(staged, output); !r) return report(r.error);
+  std::vector<InputFile> files;
+  if (Result r = collect_program_folder(parsed, files); !r) return report(r.error);
+  ArchiveStats stats;
+  if (Result r = write_attached_data(files, options, staged.file, stats, progress_display(parsed, "packing")); !r) {
+    return report(r.error);
+  }
+  if (Result r = finish_staged(staged, output); !r) return report(r.error);
+  return 0;
+}
+
+}  // namespace quorin::packer

@@ -1,0 +1,29 @@
+// The values of the packer's options: texts, numbers, the version, the
+// compression options, and the rule for every text baked into a launcher.
+// Pure code.
+#pragma once
+
+#include <string>
+
+#include "packer/archive_writer.h"
+#include "packer/options.h"
+#include "packer/result.h"
+
+namespace quorin::packer {
+
+// The value of a text option as UTF-16, or fallback when it is not given.
+Result text_option(const ParsedArgs& parsed, const char* name, std::u16string fallback, std::u16string& out);
+
+// X.Y.Z, each a number from 0 to 65535: the version resource holds 16 bits a part.
+Result parse_version(const std::u16string& version, unsigned parts[3]);
+
+// --level and --threads.
+Result compress_options(const ParsedArgs& parsed, CompressOptions& options);
+
+// A text that a launcher carries, given by option ("--spec", "--company",
+// ...): never a NUL (the launcher reads up to the first); the spec never
+// empty and at most 4095 units, company and product at most 1023, the room
+// the stub keeps for each with its terminator.
+Result check_baked_text(const char* option, const std::u16string& text);
+
+}  // namespace quorin::packer

@@ -1,0 +1,83 @@
+// Writing under a temporary name and renaming into place. Touches the file
+// system.
+#include "packer/output_staging.h"
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "packer/platform.h"
+
+namespace quorin::packer {
+
+namespace fs = std::filesystem;
+
+// Found before any work is done, not at its end.
+Result check_output(const fs::path& output) {
+  std::error_code ec;
+  const fs::path folder = output.has_parent_path() ? output.parent_path() : fs::path(".");
+  if (!fs::is_directory(folder, ec)) {
+    return fail("--output '" + path_text(output) + "': there is no folder '" + path_text(folder) + "'");
+  }
+  if (fs::is_directory(output, ec)) return fail("--output '" + path_text(output) + "': a folder");
+  return ok();
+}
+
+// Beside the final output, so the last step is a rename on one file system.
+fs::path partial_path_for(const fs::path& output) {
+  return output.parent_path() / (path_text(output.filename()) + ".partial-" + std::to_string(process_id()));
+}
+
+StagedFile::~StagedFile() { discard_staged(*this); }
+
+Result open_staged(StagedFile& staged, const fs::path& temporary, const fs::path& shown) {
+  staged.temporary = temporary;
+  staged.shown = shown;
+  staged.file = create_output_file(temporary);
+  if (staged.file == nullptr) {
+    const int why = errno;
+    staged.temporary.clear();
+    return fail("'" + path_text(shown) + "': " + std::strerror(why));
+  }
+  remove_on_interrupt(temporary);
+  return ok();
+}
+
+Result open_partial(StagedFile& staged, const fs::path& output) {
+  const fs::path partial = partial_path_for(output);
+  return open_staged(staged, partial, partial);
+}
+
+Result staged_size(StagedFile& staged, std::uint64_t& size) {
+  if (std::fflush(staged.file) != 0) return fail("'" + path_text(staged.shown) + "': " + std::strerror(errno));
+  std::error_code ec;
+  size = fs::file_size(staged.temporary, ec);
+  if (ec) return fail("'" + path_text(staged.shown) + "': " + ec.message());
+  return ok();
+}
+
+Result finish_staged(StagedFile& staged, const fs::path& final_path) {
+  if (staged.file != nullptr) {
+    const bool closed = std::fclose(staged.file) == 0;
+    staged.file = nullptr;
+    if (!closed) return fail("'" + path_text(staged.shown) + "': " + std::strerror(errno));
+  }
+  std::error_code ec;
+  fs::rename(staged.temporary, final_path, ec);
+  if (ec) return fail("'" + path_text(final_path) + "': " + ec.message());
+  remove_on_interrupt({});
+  staged.temporary.clear();
+  return ok();
+}
+
+void discard_staged(StagedFile& staged) {
+  if (staged.file == nullptr && staged.temporary.empty()) return;
+  remove_on_interrupt({});
+  if (staged.file != nullptr) std::fclose(staged.file);
+  staged.file = nullptr;
+  std::error_code ec;
+  if (!staged.temporary.empty()) fs::remove(staged.temporary, ec);
+  staged.temporary.clear();
+}
+
+}  // namespace quorin::packer

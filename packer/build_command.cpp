@@ -138,8 +138,8 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
                          BuildFacts& facts) {
   if (const auto icon = parsed.values.find("--icon"); icon != parsed.values.end()) {
     if (Result r = read_launcher_icon(path_from_text(icon->second), inputs.icons); !r) return r;
-  } else {
-    inputs.icons = draw_default_icon();
+  } else if (Result r = default_icon(inputs.icons); !r) {
+    return r;
   }
   if (request.from_attached) return read_attached_input(parsed, inputs, facts);
   if (Result r = collect_program_folder(parsed, inputs.files); !r) return r;

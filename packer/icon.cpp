@@ -20,12 +20,6 @@ Result default_icon(std::vector<IconImage>& images) {
   return ok();
 }
 
-std::vector<IconImage> draw_default_icon() {
-  std::vector<IconImage> images;
-  if (!default_icon(images)) images.clear();
-  return images;
-}
-
 Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
   images.clear();
   if (bytes.size() < 6 || read_le(bytes, 0, 2) != 0 || read_le(bytes, 2, 2) != 1) {

@@ -24,10 +24,6 @@ struct IconImage {
 // below 48 pixels and PNG files from 48 up. Fails only on a packer built
 // with a damaged icon file.
 Result default_icon(std::vector<IconImage>& images);
-// The same images, or none should the carried file not parse (the tests
-// read it). Kept for the build command's present call; default_icon is the
-// one to call.
-std::vector<IconImage> draw_default_icon();
 
 // Reads an .ico file; fails on anything the launcher's icon group cannot carry.
 Result read_icon_file(const std::filesystem::path& path, std::vector<IconImage>& images);

@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
     std::fputs(command_help(*command).c_str(), stdout);
     return 0;
   }
-  watch_for_interrupts();
+  if (!watch_for_interrupts()) return report("watching for interrupts: the system refused the handler");
   std::string invocation = "quorin-pack";
   for (const std::string& arg : args) invocation += " " + arg;
   return run_command(*command, parsed, invocation);

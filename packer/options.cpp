@@ -132,7 +132,7 @@ const std::vector<CommandSpec>& commands() {
         {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
         {"--icon", "FILE.ico",
-         "the launcher's icon, 1 to 256 pixels a side (default: one the packer draws, 16 to 256 pixels)"},
+         "the launcher's icon, 1 to 256 pixels a side (default: the packer's own, 16 to 256 pixels)"},
         kLevel, kThreads, kQuiet,
         {"--json", nullptr, "print what was built as JSON on stdout (default: one summary line on stderr)"}, kHelp},
        nullptr,

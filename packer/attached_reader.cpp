@@ -19,6 +19,40 @@
 
 namespace quorin::packer {
 
+namespace {
+
+// The attached data a launcher's baked block points to: an RVA and a length,
+// which must lie in the file.
+Result locate_in_launcher(const unsigned char* file, std::uint64_t size, const PeImage& image,
+                          const PeSection& baked, AttachedLocation& where) {
+  if (baked.raw_size < generated::kBakedSize || baked.raw_offset + std::uint64_t{baked.raw_size} > size ||
+      std::memcmp(file + baked.raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
+    return fail("a launcher whose constants are damaged");
+  }
+  const std::uint64_t rva = read_le(file + baked.raw_offset + generated::kBakedAttachedRvaOffset, 8);
+  const std::uint64_t length = read_le(file + baked.raw_offset + generated::kBakedAttachedLengthOffset, 8);
+  if (length == 0) return fail("a launcher stub, with no attached data");
+  const std::string claim = " (" + std::to_string(length) + " bytes at RVA " + std::to_string(rva) + ")";
+  // The section may claim more raw data than the file holds (a cut
+  // download): rva_to_offset counts only the bytes in the file.
+  std::uint64_t offset = 0, available = 0;
+  if (rva > UINT32_MAX || !rva_to_offset(image, size, static_cast<std::uint32_t>(rva), offset, available) ||
+      available < length) {
+    return fail("a launcher whose attached data lies outside the file" + claim);
+  }
+  // Its readers take the signature's place as given (build --attached takes
+  // any bytes): a signature's room at least.
+  if (length < payload::kSignatureSize) {
+    return fail("a launcher whose attached data is shorter than its signature" + claim);
+  }
+  where.offset = offset;
+  where.length = length;
+  where.in_launcher = true;
+  return ok();
+}
+
+}  // namespace
+
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where) {
   where = {};
   if (size >= payload::kSignatureSize && std::memcmp(file, payload::kSignature, payload::kSignatureSize) == 0) {
@@ -29,23 +63,7 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
   PeImage image;
   if (read_pe_image(file, size, image)) {
     if (const PeSection* baked = find_section(image, generated::kBakedSectionName); baked != nullptr) {
-      if (baked->raw_size < generated::kBakedSize || baked->raw_offset + std::uint64_t{baked->raw_size} > size ||
-          std::memcmp(file + baked->raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
-        return fail("a launcher whose constants are damaged");
-      }
-      const std::uint64_t rva = read_le(file + baked->raw_offset + generated::kBakedAttachedRvaOffset, 8);
-      const std::uint64_t length = read_le(file + baked->raw_offset + generated::kBakedAttachedLengthOffset, 8);
-      std::uint64_t offset = 0, available = 0;
-      if (length == 0) return fail("a launcher stub, with no attached data");
-      if (rva > 0xFFFFFFFFu || !rva_to_offset(image, static_cast<std::uint32_t>(rva), offset, available) ||
-          available < length) {
-        return fail("a launcher whose attached data lies outside the file (" + std::to_string(length) +
-                    " bytes at RVA " + std::to_string(rva) + ")");
-      }
-      where.offset = offset;
-      where.length = length;
-      where.in_launcher = true;
-      return ok();
+      return locate_in_launcher(file, size, image, *baked, where);
     }
   }
   if (size >= 2 && file[0] == 'M' && file[1] == 'Z') return fail("a Windows program, but not a launcher");

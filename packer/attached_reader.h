@@ -26,7 +26,10 @@ struct AttachedLocation {
 
 // A file that starts with "QZY" is attached data from its first byte to its
 // last. Otherwise it must be a launcher exe, whose baked constants give the
-// data's RVA and length.
+// data's RVA and length: they must lie in the file (however large its
+// sections claim to be), so that a located [offset, offset + length) is
+// always inside the file and at least the signature long. (Whether it
+// starts with the signature is for the caller to judge.)
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
 
 // The header of a Zstandard frame (RFC 8878, 3.1.1.1), read by hand so that

@@ -3,7 +3,13 @@
 // it reads; the rest is pure code over the mapped bytes.
 #include "packer/attached_reader.h"
 
+// For ZSTD_getFrameHeader: the library's own reading of a frame header.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+#include <zstd_errors.h>
+
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -74,39 +80,36 @@ Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHea
   header = {};
   if (size < 5) return fail("the data ends before the frame header");
   const std::uint64_t magic = read_le(data, 4);
-  if ((magic & 0xFFFFFFF0u) == 0x184D2A50u) return fail("a skippable frame, not a frame of compressed data");
-  if (magic != 0xFD2FB528u) return fail("no Zstandard frame after the signature (its magic number is missing)");
-  const unsigned descriptor = data[4];
-  const unsigned content_size_code = descriptor >> 6;
-  const bool single_segment = (descriptor >> 5) & 1;
-  if ((descriptor >> 3) & 1) return fail("the frame header sets its reserved bit");
-  header.checksum_flag = (descriptor >> 2) & 1;
-  static constexpr unsigned kDictionaryBytes[] = {0, 1, 2, 4};
-  static constexpr unsigned kContentSizeBytes[] = {0, 2, 4, 8};
-  const unsigned dictionary_bytes = kDictionaryBytes[descriptor & 3];
-  const unsigned content_size_bytes =
-      content_size_code == 0 ? (single_segment ? 1 : 0) : kContentSizeBytes[content_size_code];
-  const std::uint64_t header_size = 5 + (single_segment ? 0 : 1) + dictionary_bytes + content_size_bytes;
-  if (size < header_size) return fail("the data ends inside the frame header");
-  std::uint64_t at = 5;
-  if (!single_segment) {
-    const unsigned exponent = data[at] >> 3, mantissa = data[at] & 7;
-    const std::uint64_t base = std::uint64_t{1} << (10 + exponent);
-    header.window_size = base + base / 8 * mantissa;
-    ++at;
+  if ((magic & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START) {
+    return fail("a skippable frame, not a frame of compressed data");
   }
-  header.dictionary_id = static_cast<std::uint32_t>(read_le(data + at, static_cast<int>(dictionary_bytes)));
-  at += dictionary_bytes;
-  header.content_size_flag = content_size_bytes > 0;
-  if (header.content_size_flag) {
-    header.content_size = read_le(data + at, static_cast<int>(content_size_bytes));
-    if (content_size_bytes == 2) header.content_size += 256;
+  if (magic != ZSTD_MAGICNUMBER) return fail("no Zstandard frame after the signature (its magic number is missing)");
+  // The header is at most ZSTD_FRAMEHEADERSIZE_MAX bytes long; the rest of the data does not matter here.
+  ZSTD_frameHeader frame;
+  const std::size_t read = ZSTD_getFrameHeader(&frame, data, std::min<std::uint64_t>(size, ZSTD_FRAMEHEADERSIZE_MAX));
+  if (ZSTD_isError(read)) {
+    switch (ZSTD_getErrorCode(read)) {
+      case ZSTD_error_frameParameter_unsupported:
+        return fail("the frame header sets its reserved bit");
+      case ZSTD_error_frameParameter_windowTooLarge:
+        // zstd reads no window above 2^31 (ZSTD_WINDOWLOG_MAX on 64-bit machines).
+        return fail("its window is above 2147483648 bytes (2^31), the launcher's decoder takes at most 134217728 "
+                    "(2^27)");
+      default:
+        return fail(std::string("the frame header cannot be read: ") + ZSTD_getErrorName(read));
+    }
   }
-  // A single-segment frame's window is its whole content.
-  if (single_segment) header.window_size = header.content_size;
-  for (unsigned log = 0; log < 64; ++log) {
-    if (header.window_size == std::uint64_t{1} << log) header.window_log = log;
+  if (read > 0) return fail("the data ends inside the frame header");  // it wants that many bytes
+  // zstd gives a single-segment frame's content size as its window, and
+  // takes a content size of 2^64 - 1 as none: that value means unknown.
+  header.window_size = frame.windowSize;
+  if (std::has_single_bit(header.window_size)) {
+    header.window_log = static_cast<unsigned>(std::countr_zero(header.window_size));
   }
+  header.content_size_flag = frame.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN;
+  if (header.content_size_flag) header.content_size = frame.frameContentSize;
+  header.checksum_flag = frame.checksumFlag != 0;
+  header.dictionary_id = frame.dictID;
   return ok();
 }
 

@@ -32,8 +32,8 @@ struct AttachedLocation {
 // starts with the signature is for the caller to judge.)
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
 
-// The header of a Zstandard frame (RFC 8878, 3.1.1.1), read by hand so that
-// nothing but the stable zstd interface is needed.
+// The header of a Zstandard frame (RFC 8878, 3.1.1.1), as zstd's own
+// ZSTD_getFrameHeader reads it.
 struct FrameHeader {
   std::uint64_t window_size = 0;
   unsigned window_log = 0;          // when window_size is a power of two, else 0
@@ -43,7 +43,9 @@ struct FrameHeader {
   std::uint32_t dictionary_id = 0;  // 0: none
 };
 
-// Reads the frame header at data (the byte after the signature).
+// Reads the frame header at data (the byte after the signature). Fails on
+// too few bytes, a skippable frame, a missing magic number, the reserved bit,
+// and a window above 2^31 (which zstd does not read).
 Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header);
 
 // One payload entry as the walk met it.

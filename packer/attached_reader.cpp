@@ -138,10 +138,14 @@ void stop(WalkResult& result, const std::string& where) {
   result.archive_bytes = payload::payload_output_position();
 }
 
-void hook_stop(WalkResult& result, const Result& failed) {
+// A hook's result: true to go on; false, with the walk's end set, when it
+// says stop.
+bool hook_passed(WalkResult& result, const Result& hook) {
+  if (hook) return true;
   result.end = WalkEnd::hook_failed;
-  result.why = failed.error;
+  result.why = hook.error;
   result.archive_bytes = payload::payload_output_position();
+  return false;
 }
 
 // The reader is process-wide; one walk holds it at a time.
@@ -155,6 +159,109 @@ std::string header_failure_place(std::size_t index, const payload::EntryHeader& 
   if (consumed == 0) return index == 0 ? "before the first entry" : "after entry " + std::to_string(index);
   if (consumed < 2 * (header.name_len + 1)) return "inside the name of entry " + std::to_string(index + 1);
   return "inside the size or checksum of entry " + std::to_string(index + 1);
+}
+
+// What one walk carries from entry to entry.
+struct Walk {
+  const EntryHooks& hooks;
+  const ProgressFn& progress;
+  std::uint64_t input_size;  // the compressed bytes after the signature
+  WalkResult& result;
+};
+
+void report_progress(const Walk& walk) {
+  if (walk.progress) walk.progress(payload::payload_input_position(), walk.input_size);
+}
+
+// What a header read gave: an entry whose data follows, the end marker, or
+// the end of the walk (its result says why).
+enum class HeaderStep { entry, end_marker, stopped };
+
+HeaderStep read_header(Walk& walk, payload::EntryHeader& header, EntryRecord& entry) {
+  const std::size_t index = walk.result.entries.size();
+  const std::uint64_t header_start = payload::payload_output_position();
+  const payload::EntryRead read = payload::read_entry_header(header);
+  report_progress(walk);
+  switch (read) {
+    case payload::EntryRead::kEndMarker:
+      return HeaderStep::end_marker;
+    case payload::EntryRead::kFailed:
+      stop(walk.result, header_failure_place(index, header, payload::payload_output_position() - header_start));
+      return HeaderStep::stopped;
+    case payload::EntryRead::kNameTooLong:
+      walk.result.end = WalkEnd::name_too_long;
+      walk.result.why = "the name of entry " + std::to_string(index + 1) +
+                        " has more than 1023 UTF-16 units; the launcher stops there";
+      walk.result.archive_bytes = payload::payload_output_position();
+      return HeaderStep::stopped;
+    case payload::EntryRead::kEntry:
+    case payload::EntryRead::kBadName:
+      break;
+  }
+  entry.name.assign(header.name, header.name + header.name_len);
+  entry.size = header.size;
+  entry.stored_checksum = header.stored_checksum;
+  entry.name_problem = header.name_problem;
+  return HeaderStep::entry;
+}
+
+// The entry's data in the pieces the reader's window holds, as the launcher
+// writes it: no copy. Each piece goes to the data hook and into the
+// checksum; false when the data fails (the entry is kept, incomplete) or the
+// hook stops the walk.
+bool walk_data(Walk& walk, EntryRecord& entry) {
+  std::uint32_t crc = 0;
+  std::uint64_t next_progress = kProgressStep;
+  for (std::uint64_t done = 0; done < entry.size;) {
+    std::size_t piece_size = 0;
+    const unsigned char* piece = payload::payload_next_piece(entry.size - done, piece_size);
+    if (piece == nullptr) {
+      const std::string label = entry_label(walk.result.entries.size(), entry);
+      walk.result.entries.push_back(entry);
+      stop(walk.result, "inside the data of " + label + ", after " + std::to_string(done) + " of " +
+                            std::to_string(entry.size) + " bytes");
+      return false;
+    }
+    crc = payload::crc32_update(crc, piece, piece_size);
+    if (walk.hooks.data && !hook_passed(walk.result, walk.hooks.data(entry, piece, piece_size))) return false;
+    done += piece_size;
+    if (done >= next_progress) {
+      report_progress(walk);
+      next_progress = done + kProgressStep;
+    }
+  }
+  entry.data_checksum = payload::stored_checksum(crc);
+  entry.complete = true;
+  return true;
+}
+
+// Every entry up to the end marker, each through the hooks; false when the
+// walk ends before the end marker (its result says why).
+bool walk_entries(Walk& walk) {
+  // The header holds a name buffer of 1024 wide characters: not on the stack.
+  auto header = std::make_unique<payload::EntryHeader>();
+  for (;;) {
+    EntryRecord entry;
+    const HeaderStep step = read_header(walk, *header, entry);
+    if (step == HeaderStep::end_marker) return true;
+    if (step == HeaderStep::stopped) return false;
+    if (walk.hooks.begin && !hook_passed(walk.result, walk.hooks.begin(entry))) return false;
+    if (!walk_data(walk, entry)) return false;
+    walk.result.entries.push_back(entry);
+    if (walk.hooks.end && !hook_passed(walk.result, walk.hooks.end(walk.result.entries.back()))) return false;
+  }
+}
+
+// The launcher stops reading at the end marker. The rest of the frame is
+// decoded too, to find content after the end marker, a failing content
+// checksum, and where the frame ends.
+void read_rest_of_frame(WalkResult& result) {
+  if (!payload::payload_read_to_frame_end(result.content_after_end_marker)) {
+    result.frame_error = payload::payload_failure_text();
+    return;
+  }
+  result.frame_complete = true;
+  result.frame_bytes = payload::payload_frame_end_position();
 }
 
 }  // namespace
@@ -174,84 +281,11 @@ WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, con
     return result;
   }
   ReaderClose close_reader;
-  const std::uint64_t input_size = length - payload::kSignatureSize;
-  auto header = std::make_unique<payload::EntryHeader>();
-  for (;;) {
-    const std::size_t index = result.entries.size();
-    const std::uint64_t header_start = payload::payload_output_position();
-    const payload::EntryRead read = payload::read_entry_header(*header);
-    if (progress) progress(payload::payload_input_position(), input_size);
-    if (read == payload::EntryRead::kEndMarker) break;
-    if (read == payload::EntryRead::kFailed) {
-      stop(result, header_failure_place(index, *header, payload::payload_output_position() - header_start));
-      return result;
-    }
-    if (read == payload::EntryRead::kNameTooLong) {
-      result.end = WalkEnd::name_too_long;
-      result.why = "the name of entry " + std::to_string(index + 1) +
-                   " has more than 1023 UTF-16 units; the launcher stops there";
-      result.archive_bytes = payload::payload_output_position();
-      return result;
-    }
-    EntryRecord entry;
-    entry.name.assign(header->name, header->name + header->name_len);
-    entry.size = header->size;
-    entry.stored_checksum = header->stored_checksum;
-    entry.name_problem = header->name_problem;
-    if (hooks.begin) {
-      if (Result r = hooks.begin(entry); !r) {
-        hook_stop(result, r);
-        return result;
-      }
-    }
-    // The data in the pieces the reader's window holds, as the launcher
-    // writes it: no copy.
-    std::uint32_t crc = 0;
-    std::uint64_t next_progress = kProgressStep;
-    for (std::uint64_t done = 0; done < entry.size;) {
-      std::size_t piece_size = 0;
-      const unsigned char* piece = payload::payload_next_piece(entry.size - done, piece_size);
-      if (piece == nullptr) {
-        result.entries.push_back(entry);
-        stop(result, "inside the data of " + entry_label(index, entry) + ", after " + std::to_string(done) + " of " +
-                         std::to_string(entry.size) + " bytes");
-        return result;
-      }
-      crc = payload::crc32_update(crc, piece, piece_size);
-      if (hooks.data) {
-        if (Result r = hooks.data(entry, piece, piece_size); !r) {
-          hook_stop(result, r);
-          return result;
-        }
-      }
-      done += piece_size;
-      if (progress && done >= next_progress) {
-        progress(payload::payload_input_position(), input_size);
-        next_progress = done + kProgressStep;
-      }
-    }
-    entry.data_checksum = payload::stored_checksum(crc);
-    entry.complete = true;
-    result.entries.push_back(entry);
-    if (hooks.end) {
-      if (Result r = hooks.end(result.entries.back()); !r) {
-        hook_stop(result, r);
-        return result;
-      }
-    }
-  }
+  Walk walk{hooks, progress, length - payload::kSignatureSize, result};
+  if (!walk_entries(walk)) return result;
   result.end = WalkEnd::end_marker;
   result.archive_bytes = payload::payload_output_position();
-
-  // The launcher stops reading here. The rest of the frame is decoded too, to
-  // find content after the end marker, a failing content checksum, and where
-  // the frame ends.
-  if (!payload::payload_read_to_frame_end(result.content_after_end_marker)) {
-    result.frame_error = payload::payload_failure_text();
-    return result;
-  }
-  result.frame_complete = true;
-  result.frame_bytes = payload::payload_frame_end_position();
+  read_rest_of_frame(result);
   return result;
 }
 

@@ -59,8 +59,9 @@ struct EntryRecord {
 };
 
 // What a command does with the entries: begin is called after an entry's
-// header, data with each piece of its data (at most 32 KiB), end after its
-// last byte. A hook's failure stops the walk.
+// header, data with each piece of its data (a slice of the reader's window,
+// so up to 128 KiB, valid only during the call), end after its last byte. A
+// hook's failure stops the walk.
 struct EntryHooks {
   std::function<Result(const EntryRecord& entry)> begin;
   std::function<Result(const EntryRecord& entry, const unsigned char* data, std::size_t size)> data;

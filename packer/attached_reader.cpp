@@ -1,6 +1,6 @@
 // Reading attached data on the build machine: finding it in a file, its frame
-// header, and the entry walk through the launcher's own reader. Maps the file
-// it reads; the rest is pure code over the mapped bytes.
+// header (by zstd's own reader), and the entry walk through the launcher's
+// own reader. Pure code over the bytes of a file its caller has mapped.
 #include "packer/attached_reader.h"
 
 // For ZSTD_getFrameHeader: the library's own reading of a frame header.

@@ -46,8 +46,8 @@ Result locate_in_launcher(const unsigned char* file, std::uint64_t size, const P
       available < length) {
     return fail("a launcher whose attached data lies outside the file" + claim);
   }
-  // Its readers take the signature's place as given (build --attached takes
-  // any bytes): a signature's room at least.
+  // Its readers step over the signature's three bytes without looking (build
+  // --attached takes any bytes), so they must be there.
   if (length < payload::kSignatureSize) {
     return fail("a launcher whose attached data is shorter than its signature" + claim);
   }

@@ -1,9 +1,15 @@
 // Reading attached data on the build machine: finding it in a file, its frame
-// header, and the entry walk through the launcher's own reader. Maps the file
-// it reads; the rest is pure code over the mapped bytes.
+// header (by zstd's own reader), and the entry walk through the launcher's
+// own reader. Pure code over the bytes of a file its caller has mapped.
 #include "packer/attached_reader.h"
 
+// For ZSTD_getFrameHeader: the library's own reading of a frame header.
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+#include <zstd_errors.h>
+
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -19,6 +25,40 @@
 
 namespace quorin::packer {
 
+namespace {
+
+// The attached data a launcher's baked block points to: an RVA and a length,
+// which must lie in the file.
+Result locate_in_launcher(const unsigned char* file, std::uint64_t size, const PeImage& image,
+                          const PeSection& baked, AttachedLocation& where) {
+  if (baked.raw_size < generated::kBakedSize || baked.raw_offset + std::uint64_t{baked.raw_size} > size ||
+      std::memcmp(file + baked.raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
+    return fail("a launcher whose constants are damaged");
+  }
+  const std::uint64_t rva = read_le(file + baked.raw_offset + generated::kBakedAttachedRvaOffset, 8);
+  const std::uint64_t length = read_le(file + baked.raw_offset + generated::kBakedAttachedLengthOffset, 8);
+  if (length == 0) return fail("a launcher stub, with no attached data");
+  const std::string claim = " (" + std::to_string(length) + " bytes at RVA " + std::to_string(rva) + ")";
+  // The section may claim more raw data than the file holds (a cut
+  // download): rva_to_offset counts only the bytes in the file.
+  std::uint64_t offset = 0, available = 0;
+  if (rva > UINT32_MAX || !rva_to_offset(image, size, static_cast<std::uint32_t>(rva), offset, available) ||
+      available < length) {
+    return fail("a launcher whose attached data lies outside the file" + claim);
+  }
+  // Its readers step over the signature's three bytes without looking (build
+  // --attached takes any bytes), so they must be there.
+  if (length < payload::kSignatureSize) {
+    return fail("a launcher whose attached data is shorter than its signature" + claim);
+  }
+  where.offset = offset;
+  where.length = length;
+  where.in_launcher = true;
+  return ok();
+}
+
+}  // namespace
+
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where) {
   where = {};
   if (size >= payload::kSignatureSize && std::memcmp(file, payload::kSignature, payload::kSignatureSize) == 0) {
@@ -29,23 +69,7 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
   PeImage image;
   if (read_pe_image(file, size, image)) {
     if (const PeSection* baked = find_section(image, generated::kBakedSectionName); baked != nullptr) {
-      if (baked->raw_size < generated::kBakedSize || baked->raw_offset + std::uint64_t{baked->raw_size} > size ||
-          std::memcmp(file + baked->raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
-        return fail("a launcher whose constants are damaged");
-      }
-      const std::uint64_t rva = read_le(file + baked->raw_offset + generated::kBakedAttachedRvaOffset, 8);
-      const std::uint64_t length = read_le(file + baked->raw_offset + generated::kBakedAttachedLengthOffset, 8);
-      std::uint64_t offset = 0, available = 0;
-      if (length == 0) return fail("a launcher stub, with no attached data");
-      if (rva > 0xFFFFFFFFu || !rva_to_offset(image, static_cast<std::uint32_t>(rva), offset, available) ||
-          available < length) {
-        return fail("a launcher whose attached data lies outside the file (" + std::to_string(length) +
-                    " bytes at RVA " + std::to_string(rva) + ")");
-      }
-      where.offset = offset;
-      where.length = length;
-      where.in_launcher = true;
-      return ok();
+      return locate_in_launcher(file, size, image, *baked, where);
     }
   }
   if (size >= 2 && file[0] == 'M' && file[1] == 'Z') return fail("a Windows program, but not a launcher");
@@ -56,39 +80,36 @@ Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHea
   header = {};
   if (size < 5) return fail("the data ends before the frame header");
   const std::uint64_t magic = read_le(data, 4);
-  if ((magic & 0xFFFFFFF0u) == 0x184D2A50u) return fail("a skippable frame, not a frame of compressed data");
-  if (magic != 0xFD2FB528u) return fail("no Zstandard frame after the signature (its magic number is missing)");
-  const unsigned descriptor = data[4];
-  const unsigned content_size_code = descriptor >> 6;
-  const bool single_segment = (descriptor >> 5) & 1;
-  if ((descriptor >> 3) & 1) return fail("the frame header sets its reserved bit");
-  header.checksum_flag = (descriptor >> 2) & 1;
-  static constexpr unsigned kDictionaryBytes[] = {0, 1, 2, 4};
-  static constexpr unsigned kContentSizeBytes[] = {0, 2, 4, 8};
-  const unsigned dictionary_bytes = kDictionaryBytes[descriptor & 3];
-  const unsigned content_size_bytes =
-      content_size_code == 0 ? (single_segment ? 1 : 0) : kContentSizeBytes[content_size_code];
-  const std::uint64_t header_size = 5 + (single_segment ? 0 : 1) + dictionary_bytes + content_size_bytes;
-  if (size < header_size) return fail("the data ends inside the frame header");
-  std::uint64_t at = 5;
-  if (!single_segment) {
-    const unsigned exponent = data[at] >> 3, mantissa = data[at] & 7;
-    const std::uint64_t base = std::uint64_t{1} << (10 + exponent);
-    header.window_size = base + base / 8 * mantissa;
-    ++at;
+  if ((magic & ZSTD_MAGIC_SKIPPABLE_MASK) == ZSTD_MAGIC_SKIPPABLE_START) {
+    return fail("a skippable frame, not a frame of compressed data");
   }
-  header.dictionary_id = static_cast<std::uint32_t>(read_le(data + at, static_cast<int>(dictionary_bytes)));
-  at += dictionary_bytes;
-  header.content_size_flag = content_size_bytes > 0;
-  if (header.content_size_flag) {
-    header.content_size = read_le(data + at, static_cast<int>(content_size_bytes));
-    if (content_size_bytes == 2) header.content_size += 256;
+  if (magic != ZSTD_MAGICNUMBER) return fail("no Zstandard frame after the signature (its magic number is missing)");
+  // The header is at most ZSTD_FRAMEHEADERSIZE_MAX bytes long; the rest of the data does not matter here.
+  ZSTD_frameHeader frame;
+  const std::size_t read = ZSTD_getFrameHeader(&frame, data, std::min<std::uint64_t>(size, ZSTD_FRAMEHEADERSIZE_MAX));
+  if (ZSTD_isError(read)) {
+    switch (ZSTD_getErrorCode(read)) {
+      case ZSTD_error_frameParameter_unsupported:
+        return fail("the frame header sets its reserved bit");
+      case ZSTD_error_frameParameter_windowTooLarge:
+        // zstd reads no window above 2^31 (ZSTD_WINDOWLOG_MAX on 64-bit machines).
+        return fail("its window is above 2147483648 bytes (2^31), the launcher's decoder takes at most 134217728 "
+                    "(2^27)");
+      default:
+        return fail(std::string("the frame header cannot be read: ") + ZSTD_getErrorName(read));
+    }
   }
-  // A single-segment frame's window is its whole content.
-  if (single_segment) header.window_size = header.content_size;
-  for (unsigned log = 0; log < 64; ++log) {
-    if (header.window_size == std::uint64_t{1} << log) header.window_log = log;
+  if (read > 0) return fail("the data ends inside the frame header");  // it wants that many bytes
+  // zstd gives a single-segment frame's content size as its window, and
+  // takes a content size of 2^64 - 1 as none: that value means unknown.
+  header.window_size = frame.windowSize;
+  if (std::has_single_bit(header.window_size)) {
+    header.window_log = static_cast<unsigned>(std::countr_zero(header.window_size));
   }
+  header.content_size_flag = frame.frameContentSize != ZSTD_CONTENTSIZE_UNKNOWN;
+  if (header.content_size_flag) header.content_size = frame.frameContentSize;
+  header.checksum_flag = frame.checksumFlag != 0;
+  header.dictionary_id = frame.dictID;
   return ok();
 }
 
@@ -117,10 +138,14 @@ void stop(WalkResult& result, const std::string& where) {
   result.archive_bytes = payload::payload_output_position();
 }
 
-void hook_stop(WalkResult& result, const Result& failed) {
+// A hook's result: true to go on; false, with the walk's end set, when it
+// says stop.
+bool hook_passed(WalkResult& result, const Result& hook) {
+  if (hook) return true;
   result.end = WalkEnd::hook_failed;
-  result.why = failed.error;
+  result.why = hook.error;
   result.archive_bytes = payload::payload_output_position();
+  return false;
 }
 
 // The reader is process-wide; one walk holds it at a time.
@@ -134,6 +159,109 @@ std::string header_failure_place(std::size_t index, const payload::EntryHeader& 
   if (consumed == 0) return index == 0 ? "before the first entry" : "after entry " + std::to_string(index);
   if (consumed < 2 * (header.name_len + 1)) return "inside the name of entry " + std::to_string(index + 1);
   return "inside the size or checksum of entry " + std::to_string(index + 1);
+}
+
+// What one walk carries from entry to entry.
+struct Walk {
+  const EntryHooks& hooks;
+  const ProgressFn& progress;
+  std::uint64_t input_size;  // the compressed bytes after the signature
+  WalkResult& result;
+};
+
+void report_progress(const Walk& walk) {
+  if (walk.progress) walk.progress(payload::payload_input_position(), walk.input_size);
+}
+
+// What a header read gave: an entry whose data follows, the end marker, or
+// the end of the walk (its result says why).
+enum class HeaderStep { entry, end_marker, stopped };
+
+HeaderStep read_header(Walk& walk, payload::EntryHeader& header, EntryRecord& entry) {
+  const std::size_t index = walk.result.entries.size();
+  const std::uint64_t header_start = payload::payload_output_position();
+  const payload::EntryRead read = payload::read_entry_header(header);
+  report_progress(walk);
+  switch (read) {
+    case payload::EntryRead::kEndMarker:
+      return HeaderStep::end_marker;
+    case payload::EntryRead::kFailed:
+      stop(walk.result, header_failure_place(index, header, payload::payload_output_position() - header_start));
+      return HeaderStep::stopped;
+    case payload::EntryRead::kNameTooLong:
+      walk.result.end = WalkEnd::name_too_long;
+      walk.result.why = "the name of entry " + std::to_string(index + 1) +
+                        " has more than 1023 UTF-16 units; the launcher stops there";
+      walk.result.archive_bytes = payload::payload_output_position();
+      return HeaderStep::stopped;
+    case payload::EntryRead::kEntry:
+    case payload::EntryRead::kBadName:
+      break;
+  }
+  entry.name.assign(header.name, header.name + header.name_len);
+  entry.size = header.size;
+  entry.stored_checksum = header.stored_checksum;
+  entry.name_problem = header.name_problem;
+  return HeaderStep::entry;
+}
+
+// The entry's data in the pieces the reader's window holds, as the launcher
+// writes it: no copy. Each piece goes to the data hook and into the
+// checksum; false when the data fails (the entry is kept, incomplete) or the
+// hook stops the walk.
+bool walk_data(Walk& walk, EntryRecord& entry) {
+  std::uint32_t crc = 0;
+  std::uint64_t next_progress = kProgressStep;
+  for (std::uint64_t done = 0; done < entry.size;) {
+    std::size_t piece_size = 0;
+    const unsigned char* piece = payload::payload_next_piece(entry.size - done, piece_size);
+    if (piece == nullptr) {
+      const std::string label = entry_label(walk.result.entries.size(), entry);
+      walk.result.entries.push_back(entry);
+      stop(walk.result, "inside the data of " + label + ", after " + std::to_string(done) + " of " +
+                            std::to_string(entry.size) + " bytes");
+      return false;
+    }
+    crc = payload::crc32_update(crc, piece, piece_size);
+    if (walk.hooks.data && !hook_passed(walk.result, walk.hooks.data(entry, piece, piece_size))) return false;
+    done += piece_size;
+    if (done >= next_progress) {
+      report_progress(walk);
+      next_progress = done + kProgressStep;
+    }
+  }
+  entry.data_checksum = payload::stored_checksum(crc);
+  entry.complete = true;
+  return true;
+}
+
+// Every entry up to the end marker, each through the hooks; false when the
+// walk ends before the end marker (its result says why).
+bool walk_entries(Walk& walk) {
+  // The header holds a name buffer of 1024 wide characters: not on the stack.
+  auto header = std::make_unique<payload::EntryHeader>();
+  for (;;) {
+    EntryRecord entry;
+    const HeaderStep step = read_header(walk, *header, entry);
+    if (step == HeaderStep::end_marker) return true;
+    if (step == HeaderStep::stopped) return false;
+    if (walk.hooks.begin && !hook_passed(walk.result, walk.hooks.begin(entry))) return false;
+    if (!walk_data(walk, entry)) return false;
+    walk.result.entries.push_back(entry);
+    if (walk.hooks.end && !hook_passed(walk.result, walk.hooks.end(walk.result.entries.back()))) return false;
+  }
+}
+
+// The launcher stops reading at the end marker. The rest of the frame is
+// decoded too, to find content after the end marker, a failing content
+// checksum, and where the frame ends.
+void read_rest_of_frame(WalkResult& result) {
+  if (!payload::payload_read_to_frame_end(result.content_after_end_marker)) {
+    result.frame_error = payload::payload_failure_text();
+    return;
+  }
+  result.frame_complete = true;
+  result.frame_bytes = payload::payload_frame_end_position();
 }
 
 }  // namespace
@@ -153,84 +281,11 @@ WalkResult walk_archive(const unsigned char* attached, std::uint64_t length, con
     return result;
   }
   ReaderClose close_reader;
-  const std::uint64_t input_size = length - payload::kSignatureSize;
-  auto header = std::make_unique<payload::EntryHeader>();
-  for (;;) {
-    const std::size_t index = result.entries.size();
-    const std::uint64_t header_start = payload::payload_output_position();
-    const payload::EntryRead read = payload::read_entry_header(*header);
-    if (progress) progress(payload::payload_input_position(), input_size);
-    if (read == payload::EntryRead::kEndMarker) break;
-    if (read == payload::EntryRead::kFailed) {
-      stop(result, header_failure_place(index, *header, payload::payload_output_position() - header_start));
-      return result;
-    }
-    if (read == payload::EntryRead::kNameTooLong) {
-      result.end = WalkEnd::name_too_long;
-      result.why = "the name of entry " + std::to_string(index + 1) +
-                   " has more than 1023 UTF-16 units; the launcher stops there";
-      result.archive_bytes = payload::payload_output_position();
-      return result;
-    }
-    EntryRecord entry;
-    entry.name.assign(header->name, header->name + header->name_len);
-    entry.size = header->size;
-    entry.stored_checksum = header->stored_checksum;
-    entry.name_problem = header->name_problem;
-    if (hooks.begin) {
-      if (Result r = hooks.begin(entry); !r) {
-        hook_stop(result, r);
-        return result;
-      }
-    }
-    // The data in the pieces the reader's window holds, as the launcher
-    // writes it: no copy.
-    std::uint32_t crc = 0;
-    std::uint64_t next_progress = kProgressStep;
-    for (std::uint64_t done = 0; done < entry.size;) {
-      std::size_t piece_size = 0;
-      const unsigned char* piece = payload::payload_next_piece(entry.size - done, piece_size);
-      if (piece == nullptr) {
-        result.entries.push_back(entry);
-        stop(result, "inside the data of " + entry_label(index, entry) + ", after " + std::to_string(done) + " of " +
-                         std::to_string(entry.size) + " bytes");
-        return result;
-      }
-      crc = payload::crc32_update(crc, piece, piece_size);
-      if (hooks.data) {
-        if (Result r = hooks.data(entry, piece, piece_size); !r) {
-          hook_stop(result, r);
-          return result;
-        }
-      }
-      done += piece_size;
-      if (progress && done >= next_progress) {
-        progress(payload::payload_input_position(), input_size);
-        next_progress = done + kProgressStep;
-      }
-    }
-    entry.data_checksum = payload::stored_checksum(crc);
-    entry.complete = true;
-    result.entries.push_back(entry);
-    if (hooks.end) {
-      if (Result r = hooks.end(result.entries.back()); !r) {
-        hook_stop(result, r);
-        return result;
-      }
-    }
-  }
+  Walk walk{hooks, progress, length - payload::kSignatureSize, result};
+  if (!walk_entries(walk)) return result;
   result.end = WalkEnd::end_marker;
   result.archive_bytes = payload::payload_output_position();
-
-  // The launcher stops reading here. The rest of the frame is decoded too, to
-  // find content after the end marker, a failing content checksum, and where
-  // the frame ends.
-  if (!payload::payload_read_to_frame_end(result.content_after_end_marker)) {
-    result.frame_error = payload::payload_failure_text();
-    return result;
-  }
-  result.frame_complete = true;
-  result.frame_bytes = payload::payload_frame_end_position();
+  read_rest_of_frame(result);
   return result;
 }
 

@@ -26,11 +26,14 @@ struct AttachedLocation {
 
 // A file that starts with "QZY" is attached data from its first byte to its
 // last. Otherwise it must be a launcher exe, whose baked constants give the
-// data's RVA and length.
+// data's RVA and length: they must lie in the file (however large its
+// sections claim to be), so that a located [offset, offset + length) is
+// always inside the file and at least the signature long. (Whether it
+// starts with the signature is for the caller to judge.)
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
 
-// The header of a Zstandard frame (RFC 8878, 3.1.1.1), read by hand so that
-// nothing but the stable zstd interface is needed.
+// The header of a Zstandard frame (RFC 8878, 3.1.1.1), as zstd's own
+// ZSTD_getFrameHeader reads it.
 struct FrameHeader {
   std::uint64_t window_size = 0;
   unsigned window_log = 0;          // when window_size is a power of two, else 0
@@ -40,7 +43,9 @@ struct FrameHeader {
   std::uint32_t dictionary_id = 0;  // 0: none
 };
 
-// Reads the frame header at data (the byte after the signature).
+// Reads the frame header at data (the byte after the signature). Fails on
+// too few bytes, a skippable frame, a missing magic number, the reserved bit,
+// and a window above 2^31 (which zstd does not read).
 Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header);
 
 // One payload entry as the walk met it.
@@ -54,8 +59,9 @@ struct EntryRecord {
 };
 
 // What a command does with the entries: begin is called after an entry's
-// header, data with each piece of its data (at most 32 KiB), end after its
-// last byte. A hook's failure stops the walk.
+// header, data with each piece of its data (a slice of the reader's window,
+// so up to 128 KiB, valid only during the call), end after its last byte. A
+// hook's failure stops the walk.
 struct EntryHooks {
   std::function<Result(const EntryRecord& entry)> begin;
   std::function<Result(const EntryRecord& entry, const unsigned char* data, std::size_t size)> data;

@@ -28,6 +28,10 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
   const unsigned count = read_le(bytes, 4, 2);
   if (count == 0) return fail("the icon file holds no images");
   if (bytes.size() < 6 + 16 * static_cast<std::size_t>(count)) return fail("the icon file is cut short");
+  // Each image is copied out, so images that claim the same bytes over and
+  // over would make a small file take gigabytes: together they may claim no
+  // more than the file holds, as the images of a real .ico do.
+  std::uint64_t claimed = 0;
   for (unsigned i = 0; i < count; ++i) {
     const std::size_t entry = 6 + 16 * static_cast<std::size_t>(i);
     IconImage image;
@@ -41,6 +45,8 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
     if (size == 0 || offset > bytes.size() || size > bytes.size() - offset) {
       return fail(which + " lies outside the icon file");
     }
+    claimed += size;
+    if (claimed > bytes.size()) return fail("its images claim more bytes than the icon file holds (they overlap)");
     image.data = bytes.substr(offset, size);
     static const std::string kPng("\x89PNG\r\n\x1a\n", 8);
     if (image.data.compare(0, kPng.size(), kPng) == 0) {
@@ -66,10 +72,11 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
 }
 
 Result read_icon_file(const std::filesystem::path& path, std::vector<IconImage>& images) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return fail("icon '" + path_text(path) + "': cannot be read");
-  const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return fail("icon '" + path_text(path) + "': cannot be read");
+  // Mapped: the read is the file's size, whatever the file (a pipe or a
+  // device is refused, not read without end).
+  MappedFile file;
+  if (Result r = map_whole_file(path, file); !r) return fail("icon " + r.error);
+  const std::string bytes(reinterpret_cast<const char*>(file.data), file.size);
   if (Result r = parse_icon(bytes, images); !r) return fail("icon '" + path_text(path) + "': " + r.error);
   return ok();
 }

@@ -1,6 +1,7 @@
 // Reading the headers of a PE file. Pure code.
 #include "packer/pe_image.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "packer/little_endian.h"
@@ -19,11 +20,13 @@ Result read_pe_image(const unsigned char* data, std::uint64_t size, PeImage& ima
   const std::uint32_t section_count = read_le(file_header + 2, 2);
   image.optional_size = read_le(file_header + 16, 2);
   image.characteristics = static_cast<std::uint16_t>(read_le(file_header + 18, 2));
-  image.optional_offset = image.nt_offset + 24;
-  image.section_table_offset = image.optional_offset + image.optional_size;
-  if (image.section_table_offset > size || (size - image.section_table_offset) / kSectionHeaderSize < section_count) {
+  // In 64 bits: near 4 GiB the sum would wrap in 32, and the fields are 32-bit.
+  const std::uint64_t table = std::uint64_t{image.nt_offset} + 24 + image.optional_size;
+  if (table > size || table > UINT32_MAX || (size - table) / kSectionHeaderSize < section_count) {
     return fail("not a whole Windows program (its headers are cut short)");
   }
+  image.optional_offset = image.nt_offset + 24;
+  image.section_table_offset = static_cast<std::uint32_t>(table);
   const unsigned char* optional = data + image.optional_offset;
   if (image.optional_size >= 2) image.optional_magic = static_cast<std::uint16_t>(read_le(optional, 2));
   if (image.optional_magic == kMagicPe32Plus && image.optional_size >= kOptionalDirectories) {
@@ -59,15 +62,22 @@ const PeSection* find_section(const PeImage& image, const std::string& name) {
   return nullptr;
 }
 
-bool rva_to_offset(const PeImage& image, std::uint32_t rva, std::uint64_t& offset, std::uint64_t& available) {
+bool rva_to_offset(const PeImage& image, std::uint64_t file_size, std::uint32_t rva, std::uint64_t& offset,
+                   std::uint64_t& available) {
   for (const PeSection& section : image.sections) {
     if (rva >= section.rva && rva - section.rva < section.raw_size) {
-      offset = static_cast<std::uint64_t>(section.raw_offset) + (rva - section.rva);
-      available = section.raw_size - (rva - section.rva);
+      const std::uint64_t at = std::uint64_t{section.raw_offset} + (rva - section.rva);
+      if (at >= file_size) return false;
+      offset = at;
+      available = std::min<std::uint64_t>(section.raw_size - (rva - section.rva), file_size - at);
       return true;
     }
   }
   return false;
+}
+
+bool rva_to_offset(const PeImage& image, std::uint32_t rva, std::uint64_t& offset, std::uint64_t& available) {
+  return rva_to_offset(image, UINT64_MAX, rva, offset, available);
 }
 
 namespace {

@@ -58,13 +58,23 @@ inline constexpr std::uint32_t kSectionHeaderSize = 40;
 
 // Reads the DOS, file and optional headers and the section table. Fails on
 // anything that is not a whole PE file ("not a Windows program (...)").
+// Sections are taken as their headers say, even when their raw data lies
+// past the end of the file: readers of their bytes go through the bounded
+// rva_to_offset.
 Result read_pe_image(const unsigned char* data, std::uint64_t size, PeImage& image);
 
 // The section named name, or nullptr.
 const PeSection* find_section(const PeImage& image, const std::string& name);
 
 // The file offset of an RVA inside a section's raw data, with the bytes that
-// follow it there; false when no section holds it in the file.
+// follow it there and in the file; false when no section holds it in the
+// file. A section header may claim raw data past the file's end (a cut
+// download, or a crafted file): only the bytes the file holds count.
+bool rva_to_offset(const PeImage& image, std::uint64_t file_size, std::uint32_t rva, std::uint64_t& offset,
+                   std::uint64_t& available);
+
+// The same, trusting the section table: only for an image whose sections
+// are known to lie in the file (the packer's own stub).
 bool rva_to_offset(const PeImage& image, std::uint32_t rva, std::uint64_t& offset, std::uint64_t& available);
 
 // The PE checksum: the file's 16-bit words summed with end-around carry, the

@@ -30,10 +30,11 @@ const char* machine_name(std::uint16_t machine) {
 }
 
 // The bytes at an RVA of the image, or nullptr when fewer than size of them
-// lie in the file.
-const unsigned char* at_rva(const unsigned char* data, const PeImage& image, std::uint32_t rva, std::uint64_t size) {
+// lie in the file (file_size bytes at data): a section may claim more.
+const unsigned char* at_rva(const unsigned char* data, std::uint64_t file_size, const PeImage& image,
+                            std::uint32_t rva, std::uint64_t size) {
   std::uint64_t offset = 0, available = 0;
-  if (!rva_to_offset(image, rva, offset, available) || available < size) return nullptr;
+  if (!rva_to_offset(image, file_size, rva, offset, available) || available < size) return nullptr;
   return data + offset;
 }
 
@@ -82,7 +83,7 @@ std::optional<std::string> program_file_version(const unsigned char* data, std::
   if (!read_pe_image(data, size, image) || image.directories.size() <= kDirectoryResource) return std::nullopt;
   const PeDirectory& resources = image.directories[kDirectoryResource];
   if (resources.rva == 0 || resources.size < 16) return std::nullopt;
-  const unsigned char* section = at_rva(data, image, resources.rva, resources.size);
+  const unsigned char* section = at_rva(data, size, image, resources.rva, resources.size);
   if (section == nullptr) return std::nullopt;
   // Type 16, its first id, its first language: a data entry.
   bool directory = false;
@@ -90,9 +91,11 @@ std::optional<std::string> program_file_version(const unsigned char* data, std::
   for (int level = 0; node != nullptr && directory && level < 2; ++level) {
     node = first_entry(section, resources.size, static_cast<std::uint32_t>(node - section), 0, true, directory);
   }
-  if (node == nullptr || directory || node + 16 > section + resources.size) return std::nullopt;
+  if (node == nullptr || directory || static_cast<std::uint64_t>(node - section) + 16 > resources.size) {
+    return std::nullopt;
+  }
   const std::uint32_t data_rva = read_le(node, 4), data_size = read_le(node + 4, 4);
-  const unsigned char* block = at_rva(data, image, data_rva, data_size);
+  const unsigned char* block = at_rva(data, size, image, data_rva, data_size);
   // VS_VERSIONINFO: lengths and type (6 bytes), "VS_VERSION_INFO" and its
   // terminator (32 bytes), padding to 4: the fixed information at 40.
   if (block == nullptr || data_size < 40 + 52 || read_le(block + 40, 4) != kFixedFileInfoSignature) return std::nullopt;

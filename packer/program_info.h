@@ -16,7 +16,9 @@ namespace quorin::packer {
 Result check_x64_program(const unsigned char* data, std::uint64_t size);
 
 // The first three parts of the file version in the program's version
-// information (VS_FIXEDFILEINFO), as "X.Y.Z"; nullopt when it carries none.
+// information (VS_FIXEDFILEINFO), as "X.Y.Z"; nullopt when it carries none,
+// or when its resources lie (in part) past the end of the file: a cut
+// program's version is not read, and its build goes on with the default.
 std::optional<std::string> program_file_version(const unsigned char* data, std::uint64_t size);
 
 }  // namespace quorin::packer

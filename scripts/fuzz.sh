@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the fuzzers (tests/fuzz: libFuzzer targets over the launcher's pure
-# code, built with Debian's clang and the address and undefined-behaviour
-# sanitizers) into build/fuzz, replays the inputs kept under
+# code and the packer's readers of programs, icons and launchers, built with
+# Debian's clang and the address and undefined-behaviour sanitizers) into
+# build/fuzz, replays the inputs kept under
 # tests/fuzz/regressions/<target>/, runs each target for SECONDS_PER_TARGET
 # (default 60), one after the other, and prints one table of executions and
 # findings. Exits 1 when anything was found; each finding's input is kept in
@@ -14,7 +15,7 @@ case "$seconds" in
   '' | *[!0-9]* | 0) echo "usage: scripts/fuzz.sh [SECONDS_PER_TARGET]" >&2; exit 2 ;;
 esac
 build=${QUORIN_FUZZ_DIR:-build/fuzz}
-targets=(archive spec entry_name command_line)
+targets=(archive launcher program icon spec entry_name command_line)
 
 # The same configuration as the main build's (cmake/host.cmake).
 if [ ! -f "$build/build.ninja" ]; then

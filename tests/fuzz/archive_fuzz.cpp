@@ -6,7 +6,8 @@
 // fails and where the frame ends are compared with a decoding of the whole
 // input by a loop of the harness's own; the headers must hold what their
 // bytes say, and the name verdict must be the rule's.
-// The decoder's window is capped at 4 MiB (a seam below). Pure test code.
+// The decoder's window is capped at 4 MiB (decoder_window_seam.cpp). Pure
+// test code.
 #include <zstd.h>
 
 #include <algorithm>
@@ -22,20 +23,6 @@
 #include "payload/format.h"
 #include "payload/reader.h"
 #include "tests/fuzz/fuzz_units.h"
-
-// The seam: the fuzzer links with -Wl,--wrap=ZSTD_createDCtx, so every
-// context (the reader's and the reference decoder's) comes from here and
-// refuses windows over 4 MiB; a run then allocates a few MiB, not 128.
-constexpr int kFuzzWindowLog = 22;
-
-extern "C" ZSTD_DCtx* __real_ZSTD_createDCtx(void);
-extern "C" ZSTD_DCtx* __wrap_ZSTD_createDCtx(void) {
-  ZSTD_DCtx* context = __real_ZSTD_createDCtx();
-  if (context != nullptr && ZSTD_isError(ZSTD_DCtx_setParameter(context, ZSTD_d_windowLogMax, kFuzzWindowLog))) {
-    std::abort();
-  }
-  return context;
-}
 
 namespace {
 

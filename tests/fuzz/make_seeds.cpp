@@ -1,6 +1,8 @@
 // Writes the fuzzers' seed corpora, small inputs near each target's rules
 // and limits: make_seeds DIR writes DIR/<target>/<name> for every target,
-// replacing what was there. Host test code: writes files.
+// replacing what was there. Programs and launchers are built here byte by
+// byte, their resources by the packer's own resource writer. Host test code:
+// writes files.
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -9,7 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "generated/baked_layout.h"
+#include "packer/resources.h"
 #include "tests/common/archive_bytes.h"
+#include "tests/common/icon_bytes.h"
+#include "tests/common/pe_bytes.h"
 #include "tests/common/zstd_frame.h"
 
 namespace {
@@ -82,6 +88,145 @@ void write_archive_seeds() {
   const std::string run_header = header.substr(0, header.size() - 200000 - 2);
   write_archive_seed("run_length_data", frame_of({{false, run_header, 0}, {true, "r", 131072}, {true, "r", 68928},
                                                   {false, std::string(2, '\0'), 0}}));
+}
+
+// The attached data the archive seeds start from, whole.
+std::string sample_attached_data() {
+  return attached_of(zstd_frame(archive_bytes({{u"app.exe", "MZ" + std::string(100, 'x'), std::nullopt},
+                                               {u"lib\\core.dll", pattern(700, 1), std::nullopt},
+                                               {u"empty.txt", "", std::nullopt}}),
+                                {}));
+}
+
+// A section of a hand-built program: its raw data lies at a multiple of 512
+// bytes of the file, at RVA 0x10000 * (its index + 1).
+struct Section {
+  std::string name;
+  std::string data;
+};
+
+constexpr std::uint32_t section_rva(std::size_t index) { return 0x10000 * static_cast<std::uint32_t>(index + 1); }
+
+std::size_t align_512(std::size_t size) { return (size + 511) / 512 * 512; }
+
+void set_le(std::string& bytes, std::size_t at, std::uint64_t value, int size) {
+  for (int i = 0; i < size; ++i) bytes[at + i] = static_cast<char>(value >> (8 * i));
+}
+
+// A Windows program as a linker lays it out: the headers (PE32+, 16 data
+// directories, the resource directory on a section named .rsrc), then each
+// section's raw data. Not runnable: for the readers only.
+std::string program_file(const std::vector<Section>& sections, std::uint16_t machine = 0x8664,
+                         std::uint16_t characteristics = 0x0022) {
+  std::string header = program_bytes("", machine, 0x20B, characteristics);  // no sections yet
+  set_le(header, 0x46, sections.size(), 2);
+  const std::size_t optional = 0x40 + 24;
+  set_le(header, optional + 32, 0x1000, 4);  // section and file alignment
+  set_le(header, optional + 36, 0x200, 4);
+  set_le(header, optional + 56, section_rva(sections.size()), 4);
+  const std::size_t headers_size = align_512(header.size() + 40 * sections.size());
+  set_le(header, optional + 60, headers_size, 4);
+  set_le(header, optional + 68, 3, 2);  // console subsystem
+  std::string raw;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    const Section& section = sections[i];
+    std::string entry = section.name.substr(0, 8);
+    entry.resize(8, '\0');
+    put_le(entry, section.data.size(), 4);
+    put_le(entry, section_rva(i), 4);
+    put_le(entry, align_512(section.data.size()), 4);
+    put_le(entry, headers_size + raw.size(), 4);
+    put_le(entry, 0, 12);
+    put_le(entry, 0x40000040, 4);  // initialised data, readable
+    header += entry;
+    if (section.name == ".rsrc") {
+      set_le(header, optional + 112 + 8 * 2, section_rva(i), 4);
+      set_le(header, optional + 112 + 8 * 2 + 4, section.data.size(), 4);
+    }
+    raw += section.data;
+    raw.resize(align_512(raw.size()), '\0');
+  }
+  header.resize(headers_size, '\0');
+  return header + raw;
+}
+
+// The raw data of section index of a program_file.
+std::size_t section_offset(const std::string& program, std::size_t index) {
+  const std::size_t table = 0x40 + 24 + 240;
+  std::size_t offset = 0;
+  for (int i = 3; i >= 0; --i) offset = offset << 8 | static_cast<unsigned char>(program[table + 40 * index + 20 + i]);
+  return offset;
+}
+
+// A resource section at RVA rva holding version information 2.4.1.
+std::string version_resources(std::uint32_t rva) {
+  quorin::packer::VersionTexts texts;
+  texts.company = u"Acme";
+  texts.product = u"Seed";
+  texts.version = u"2.4.1";
+  texts.version_parts[0] = 2;
+  texts.version_parts[1] = 4;
+  texts.version_parts[2] = 1;
+  return quorin::packer::resource_section(
+      {{quorin::packer::kResourceTypeVersion, 1, 0, quorin::packer::version_info(texts)}}, rva);
+}
+
+void write_program_seeds() {
+  const char* target = "program";
+  const Section code{".text", "\xC3"};
+  const std::string with_version = program_file({code, {".rsrc", version_resources(section_rva(1))}});
+  write_seed(target, "with_version", with_version);
+  write_seed(target, "no_resources", program_file({code}));
+  write_seed(target, "no_sections", program_bytes("MZ"));
+  write_seed(target, "dll", program_file({code}, 0x8664, 0x2022));
+  write_seed(target, "x86", program_file({code}, 0x014C));
+  write_seed(target, "arm64", program_file({code}, 0xAA64));
+  // Its resource section goes on past the end: the version is not read.
+  write_seed(target, "resources_past_end_of_file", with_version.substr(0, section_offset(with_version, 1) + 16));
+  write_seed(target, "script", "#!/bin/sh\necho hello\n");
+  write_seed(target, "elf", std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(57, '\0'));
+}
+
+void write_icon_seeds() {
+  const char* target = "icon";
+  const std::string dib = dib_image(16, 32), png = png_start(256);
+  write_seed(target, "dib_and_png", ico_file({{16, dib}, {32, dib_image(32, 4)}, {0, png}}, 3));
+  write_seed(target, "dib_1bit", ico_file({{48, dib_image(48, 1)}}, 1));
+  write_seed(target, "zero_images", ico_file({}, 0));
+  write_seed(target, "count_past_end", ico_file({{16, "tiny"}}, 3));
+  write_seed(target, "offset_past_end", ico_file({{16, dib, 5000}}, 1));
+  write_seed(target, "size_past_end", ico_file({{16, dib, 0, 5000}}, 1));
+  write_seed(target, "same_data_twice", ico_file({{16, dib}, {16, "", 38, static_cast<std::uint32_t>(dib.size())}}, 2));
+}
+
+// A launcher as the packer lays it out: code, the baked constants, the
+// attached data and the resources. length, when not 0, replaces the
+// attached data's length in the constants.
+std::string launcher_file(const std::string& attached, std::uint64_t length = 0) {
+  std::string baked(quorin::generated::kBakedSize, '\0');
+  baked.replace(0, sizeof quorin::generated::kBakedMagic, quorin::generated::kBakedMagic,
+                sizeof quorin::generated::kBakedMagic);
+  set_le(baked, quorin::generated::kBakedAttachedRvaOffset, section_rva(2), 8);
+  set_le(baked, quorin::generated::kBakedAttachedLengthOffset, length != 0 ? length : attached.size(), 8);
+  return program_file({{".text", "\xC3"},
+                       {quorin::generated::kBakedSectionName, baked},
+                       {".quorin", attached},
+                       {".rsrc", version_resources(section_rva(3))}});
+}
+
+void write_launcher_seeds() {
+  const char* target = "launcher";
+  const std::string attached = sample_attached_data();
+  const std::string launcher = launcher_file(attached);
+  write_seed(target, "launcher", launcher);
+  write_seed(target, "attached_data_file", attached);
+  write_seed(target, "stub", launcher_file("", 0));
+  write_seed(target, "no_signature", launcher_file("QZX" + attached.substr(3)));
+  write_seed(target, "length_past_section", launcher_file(attached, attached.size() + 4096));
+  write_seed(target, "length_below_signature", launcher_file(attached, 2));
+  // Cut inside the attached data, whose section still claims all of it.
+  write_seed(target, "attached_past_end_of_file", launcher.substr(0, section_offset(launcher, 2) + 40));
+  write_seed(target, "not_a_launcher", program_file({{".text", "\xC3"}}));
 }
 
 void write_spec_seeds() {
@@ -157,6 +302,9 @@ int main(int argc, char** argv) {
   g_root = argv[1];
   fs::remove_all(g_root);
   write_archive_seeds();
+  write_program_seeds();
+  write_icon_seeds();
+  write_launcher_seeds();
   write_spec_seeds();
   write_entry_name_seeds();
   write_command_line_seeds();

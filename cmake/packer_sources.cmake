@@ -8,6 +8,7 @@ set(QUORIN_PACKER_SOURCES
   packer/build_command.cpp
   packer/build_defaults.cpp
   packer/commands.cpp
+  packer/default_icon.cpp
   packer/default_icon.S
   packer/exit_status.cpp
   packer/extract_command.cpp

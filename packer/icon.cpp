@@ -1,24 +1,11 @@
 // The launcher's icon. Pure code apart from reading the user's .ico file.
 #include "packer/icon.h"
 
-#include <fstream>
-#include <iterator>
-
 #include "packer/little_endian.h"
 #include "packer/platform.h"
-
-// default_icon.S brings in the bytes of packer/default_icon.ico.
-extern "C" const unsigned char quorin_default_icon[];
-extern "C" const unsigned char quorin_default_icon_end[];
+#include "packer/png_signature.h"
 
 namespace quorin::packer {
-
-Result default_icon(std::vector<IconImage>& images) {
-  const std::string bytes(reinterpret_cast<const char*>(quorin_default_icon),
-                          static_cast<std::size_t>(quorin_default_icon_end - quorin_default_icon));
-  if (Result r = parse_icon(bytes, images); !r) return fail("the packer's own icon: " + r.error);
-  return ok();
-}
 
 Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
   images.clear();
@@ -48,8 +35,7 @@ Result parse_icon(const std::string& bytes, std::vector<IconImage>& images) {
     claimed += size;
     if (claimed > bytes.size()) return fail("its images claim more bytes than the icon file holds (they overlap)");
     image.data = bytes.substr(offset, size);
-    static const std::string kPng("\x89PNG\r\n\x1a\n", 8);
-    if (image.data.compare(0, kPng.size(), kPng) == 0) {
+    if (std::string_view(image.data).substr(0, kPngSignature.size()) == kPngSignature) {
       if (image.bit_count == 0) image.bit_count = 32;
     } else {
       if (size < 40 || read_le(image.data, 0, 4) != 40) return fail(which + " is neither a bitmap nor a PNG");

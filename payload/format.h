@@ -30,9 +30,8 @@ inline constexpr std::size_t kTrailingLengthSize = 8;
 // The decoder's default limit: a frame may not declare a larger window.
 inline constexpr unsigned kMaxWindowLog = 27;
 
-// The reader's output window and the extraction's chunk.
+// The reader's output window.
 inline constexpr std::size_t kWindowSize = 131072;
-inline constexpr std::size_t kChunkSize = 32768;
 
 // An entry name has at most 1023 units; the name buffer adds the terminator.
 inline constexpr std::size_t kEntryNameCap = 1024;

@@ -158,8 +158,8 @@ void check_header(Walk& walk, const payload::EntryHeader& header, EntryRead read
 }
 
 // Request sizes the data is read in, in turn: around the 128 KiB window and
-// the 32 KiB chunk, so that requests end inside, at and past a window.
-constexpr std::size_t kRequestSizes[] = {payload::kChunkSize, 1, 3, payload::kWindowSize + 7, 4096, payload::kWindowSize};
+// a quarter of it, so that requests end inside, at and past a window.
+constexpr std::size_t kRequestSizes[] = {32768, 1, 3, payload::kWindowSize + 7, 4096, payload::kWindowSize};
 
 // The entries' data, up to the budget; false when the walk must stop.
 bool read_data(Walk& walk, std::uint64_t size, std::size_t& turn, std::size_t input_size) {

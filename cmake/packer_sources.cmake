@@ -15,6 +15,7 @@ set(QUORIN_PACKER_SOURCES
   packer/generate_command.cpp
   packer/generated_source.cpp
   packer/icon.cpp
+  packer/index_writer.cpp
   packer/input_tree.cpp
   packer/inspected_file.cpp
   packer/json.cpp

@@ -16,6 +16,7 @@ set(QUORIN_PURE_SOURCES
   payload/directory_cache.cpp
   payload/entry.cpp
   payload/entry_name.cpp
+  payload/index.cpp
   payload/reader.cpp
   payload/temporary_name.cpp
   child/quote.cpp)

@@ -1,0 +1,87 @@
+// The archive's index: what the packer writes, the launcher reads back, and
+// every kind of damage makes the index count as none. Pure code, on the host.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "packer/index_writer.h"
+#include "packer/little_endian.h"
+#include "payload/checksum.h"
+#include "payload/index.h"
+
+namespace {
+
+using quorin::packer::IndexRecord;
+using quorin::payload::IndexProblem;
+
+const std::vector<IndexRecord> kRecords = {
+    {u"app.exe", 171404800, 0x1234ABCD}, {u"lib\\core.dll", 0, 1}, {u"data\\deep\\text.txt", 7, 0xFFFFFFFF}};
+
+IndexProblem check(const std::string& bytes, quorin::payload::IndexHeader& header) {
+  return quorin::payload::index_check(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(), header);
+}
+
+// The checksum written again over damaged bytes, so that the damage behind it is what is found.
+void reseal(std::string& bytes) {
+  bytes.resize(bytes.size() - 4);
+  const std::uint32_t crc =
+      quorin::payload::crc32_update(0, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  quorin::packer::put_le(bytes, crc, 4);
+}
+
+TEST(PayloadIndex, RoundTrip) {
+  const std::string bytes = quorin::packer::index_bytes(kRecords);
+  quorin::payload::IndexHeader header;
+  ASSERT_EQ(check(bytes, header), IndexProblem::kNone);
+  EXPECT_EQ(header.entries, 3u);
+  EXPECT_EQ(header.data_bytes, 171404807u);
+  // Each entry: name and terminator, 8 + 4 bytes of fields, data; then the end marker.
+  EXPECT_EQ(header.archive_bytes, (16 + 12 + 171404800u) + (26 + 12) + (38 + 12 + 7) + 2);
+  std::uint64_t offset = quorin::payload::kIndexHeaderSize;
+  for (const IndexRecord& record : kRecords) {
+    quorin::payload::IndexEntry entry;
+    offset = quorin::payload::index_read_entry(reinterpret_cast<const unsigned char*>(bytes.data()), offset, entry);
+    EXPECT_EQ(std::u16string(entry.name, entry.name + entry.name_len), record.name);
+    EXPECT_EQ(entry.size, record.size);
+    EXPECT_EQ(entry.stored_checksum, record.stored_checksum);
+  }
+  EXPECT_EQ(offset, bytes.size() - 4);
+  EXPECT_EQ(check(quorin::packer::index_bytes({}), header), IndexProblem::kNone);
+}
+
+TEST(PayloadIndex, DamageMeansNoIndex) {
+  const std::string sound = quorin::packer::index_bytes(kRecords);
+  // The first entry's name starts at 34 ("app.exe"); its stored checksum at 34 + 14 + 8.
+  const struct {
+    const char* what;
+    std::function<void(std::string&)> damage;
+    IndexProblem expected;
+  } cases[] = {
+      {"cut to its header", [](std::string& b) { b.resize(35); }, IndexProblem::kTooShort},
+      {"lower-case magic", [](std::string& b) { b.at(0) = 'q'; reseal(b); }, IndexProblem::kMagic},
+      {"version 2", [](std::string& b) { b.at(4) = 2; reseal(b); }, IndexProblem::kVersion},
+      {"a flipped bit in a name", [](std::string& b) { b.at(36) ^= 1; }, IndexProblem::kChecksum},
+      {"one entry more", [](std::string& b) { b.at(8) = 4; reseal(b); }, IndexProblem::kEntryCut},
+      {"a huge count", [](std::string& b) { b.at(15) = 1; reseal(b); }, IndexProblem::kEntryCut},
+      {"a name leaving the folder", [](std::string& b) { b.at(34) = '.'; b.at(36) = '.'; b.at(38) = '\\'; reseal(b); },
+       IndexProblem::kBadName},
+      {"a name of length 0", [](std::string& b) { b.at(32) = 0; reseal(b); }, IndexProblem::kBadName},
+      {"a stored checksum of 0",
+       [](std::string& b) { for (int i = 56; i < 60; ++i) b.at(i) = 0; reseal(b); }, IndexProblem::kStoredZero},
+      {"a byte after the last entry", [](std::string& b) { b.insert(b.size() - 4, 1, '\0'); reseal(b); },
+       IndexProblem::kTrailingBytes},
+      {"data bytes one more", [](std::string& b) { b.at(16) += 1; reseal(b); }, IndexProblem::kTotals},
+      {"a size near 2^64", [](std::string& b) { for (int i = 48; i < 56; ++i) b.at(i) = '\xFF'; reseal(b); },
+       IndexProblem::kTotals},
+  };
+  for (const auto& c : cases) {
+    std::string bytes = sound;
+    c.damage(bytes);
+    quorin::payload::IndexHeader header;
+    EXPECT_EQ(check(bytes, header), c.expected) << c.what;
+  }
+}
+
+}  // namespace

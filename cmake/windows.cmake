@@ -37,6 +37,8 @@ add_library(quorin_launcher STATIC
   errors/system_error.cpp
   launcher/env.cpp
   template/expand.cpp
+  payload/file_checksum.cpp
+  payload/indexed_start.cpp
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp

@@ -19,6 +19,8 @@ struct BakedConstants {
   wchar_t company[kBakedTextCap];
   wchar_t product[kBakedTextCap];
   wchar_t version[kBakedVersionCap];
+  std::uint64_t index_rva;     // 0 in the stub: no index
+  std::uint64_t index_length;
 };
 
 static_assert(sizeof(wchar_t) == 2, "the baked texts are UTF-16");
@@ -28,6 +30,8 @@ static_assert(offsetof(BakedConstants, spec) == kBakedSpecOffset);
 static_assert(offsetof(BakedConstants, company) == kBakedCompanyOffset);
 static_assert(offsetof(BakedConstants, product) == kBakedProductOffset);
 static_assert(offsetof(BakedConstants, version) == kBakedVersionOffset);
+static_assert(offsetof(BakedConstants, index_rva) == kBakedIndexRvaOffset);
+static_assert(offsetof(BakedConstants, index_length) == kBakedIndexLengthOffset);
 static_assert(sizeof(BakedConstants) == kBakedSize);
 
 extern const BakedConstants kBaked;

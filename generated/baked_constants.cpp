@@ -8,7 +8,7 @@ namespace quorin::generated {
 // The stub's constants, which the packer replaces in every launcher. No
 // attached data: the stub alone stops with the header message.
 extern const BakedConstants kBaked __attribute__((section(".qconst"), used)) = {
-    "quorin baked v1",
+    "quorin baked v2",
     0,
     0,
     // spec: "{CACHE_DIR}\Brindlex\PocketVariant\{VERSION}\20260923_175815"
@@ -19,6 +19,8 @@ extern const BakedConstants kBaked __attribute__((section(".qconst"), used)) = {
     {0x0042, 0x0072, 0x0069, 0x006E, 0x0064, 0x006C, 0x0065, 0x0078, 0x0020, 0x0050, 0x006F, 0x0063, 0x006B, 0x0065, 0x0074, 0x0020, 0x0056, 0x0061, 0x0072, 0x0069, 0x0061, 0x006E, 0x0074, 0},
     // version: "3.1.95"
     {0x0033, 0x002E, 0x0031, 0x002E, 0x0039, 0x0035, 0},
+    0,
+    0,
 };
 
 }  // namespace quorin::generated

@@ -10,6 +10,8 @@
 //   8224    2048   company, 1024 units with the terminator
 //   10272   2048   product, 1024 units with the terminator
 //   12320   64     version, 32 units with the terminator
+//   12384   8      the archive index's RVA, u64 LE (0: no index)
+//   12392   8      the archive index's length, u64 LE
 #pragma once
 
 #include <cstddef>
@@ -17,7 +19,10 @@
 namespace quorin::generated {
 
 inline constexpr char kBakedSectionName[] = ".qconst";
-inline constexpr char kBakedMagic[16] = "quorin baked v1";
+inline constexpr char kBakedMagic[16] = "quorin baked v2";
+// The block of launchers from earlier packers: the same up to the version,
+// without the index's fields.
+inline constexpr char kBakedMagicWithoutIndex[16] = "quorin baked v1";
 
 inline constexpr std::size_t kBakedSpecCap = 4096;
 inline constexpr std::size_t kBakedTextCap = 1024;
@@ -29,6 +34,8 @@ inline constexpr std::size_t kBakedSpecOffset = 32;
 inline constexpr std::size_t kBakedCompanyOffset = kBakedSpecOffset + 2 * kBakedSpecCap;
 inline constexpr std::size_t kBakedProductOffset = kBakedCompanyOffset + 2 * kBakedTextCap;
 inline constexpr std::size_t kBakedVersionOffset = kBakedProductOffset + 2 * kBakedTextCap;
-inline constexpr std::size_t kBakedSize = kBakedVersionOffset + 2 * kBakedVersionCap;
+inline constexpr std::size_t kBakedIndexRvaOffset = kBakedVersionOffset + 2 * kBakedVersionCap;
+inline constexpr std::size_t kBakedIndexLengthOffset = kBakedIndexRvaOffset + 8;
+inline constexpr std::size_t kBakedSize = kBakedIndexLengthOffset + 8;
 
 }  // namespace quorin::generated

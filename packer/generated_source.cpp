@@ -51,6 +51,7 @@ std::string constants_source(const BakedConstants& constants, const std::string&
   out += wide_member("company", constants.company);
   out += wide_member("product", constants.product);
   out += wide_member("version", constants.version);
+  out += "    0,\n    0,\n";
   out += "};\n\n}  // namespace quorin::generated\n";
   return out;
 }

@@ -7,7 +7,7 @@
 
 namespace quorin::packer {
 
-std::string index_bytes(const std::vector<IndexRecord>& records) {
+std::string index_bytes(const std::vector<IndexRecord>& records, std::uint64_t attached_bytes) {
   std::uint64_t data_bytes = 0;
   std::uint64_t archive_bytes = 2;  // the end marker
   for (const IndexRecord& record : records) {
@@ -19,6 +19,7 @@ std::string index_bytes(const std::vector<IndexRecord>& records) {
   put_le(out, records.size(), 8);
   put_le(out, data_bytes, 8);
   put_le(out, archive_bytes, 8);
+  put_le(out, attached_bytes, 8);
   for (const IndexRecord& record : records) {
     put_le(out, record.name.size(), payload::kIndexNameLengthSize);
     for (const char16_t unit : record.name) put_le(out, unit, 2);

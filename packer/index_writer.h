@@ -15,7 +15,8 @@ struct IndexRecord {
   std::uint32_t stored_checksum = 0;
 };
 
-// The index of an archive whose entries are records, in their order.
-std::string index_bytes(const std::vector<IndexRecord>& records);
+// The index of an archive whose entries are records, in their order, in
+// attached data of attached_bytes bytes.
+std::string index_bytes(const std::vector<IndexRecord>& records, std::uint64_t attached_bytes);
 
 }  // namespace quorin::packer

@@ -53,6 +53,7 @@ IndexProblem index_check(const unsigned char* data, std::uint64_t length, IndexH
   header.entries = decode_u64_le(data + 8);
   header.data_bytes = decode_u64_le(data + 16);
   header.archive_bytes = decode_u64_le(data + 24);
+  header.attached_bytes = decode_u64_le(data + 32);
 
   // Every entry takes at least its name length, one unit and its fields, so
   // a count above what the bytes can hold is refused before any walk.

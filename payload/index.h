@@ -11,7 +11,8 @@
 //   8       8     entries N, u64 LE
 //   16      8     data bytes: the entries' sizes added up, u64 LE
 //   24      8     archive bytes: the frame's content, end marker included, u64 LE
-//   32      ...   N entries, each: name length n (u16 LE, 1..1023), the name's
+//   32      8     attached bytes: the length L of the attached data it indexes, u64 LE
+//   40      ...   N entries, each: name length n (u16 LE, 1..1023), the name's
 //                 n UTF-16LE units, size (u64 LE), stored checksum (u32 LE)
 //   L - 4   4     CRC-32 of the L - 4 bytes in front of it, u32 LE
 #pragma once
@@ -25,7 +26,7 @@ namespace quorin::payload {
 
 inline constexpr unsigned char kIndexMagic[4] = {'Q', 'Z', 'I', 'X'};
 inline constexpr std::uint32_t kIndexVersion = 1;
-inline constexpr std::size_t kIndexHeaderSize = 32;
+inline constexpr std::size_t kIndexHeaderSize = 40;
 inline constexpr std::size_t kIndexNameLengthSize = 2;
 inline constexpr std::size_t kIndexChecksumSize = 4;
 
@@ -33,6 +34,7 @@ struct IndexHeader {
   std::uint64_t entries = 0;
   std::uint64_t data_bytes = 0;
   std::uint64_t archive_bytes = 0;
+  std::uint64_t attached_bytes = 0;  // an index of other attached data is none
 };
 
 struct IndexEntry {

@@ -14,7 +14,9 @@
 #include "payload/checksum.h"
 #include "payload/directory_cache.h"
 #include "payload/entry.h"
+#include "payload/file_checksum.h"
 #include "payload/format.h"
+#include "payload/indexed_start.h"
 #include "payload/reader.h"
 #include "payload/staging.h"
 #include "template/expand.h"
@@ -26,9 +28,7 @@ namespace {
 using launcher::kPathCap;
 
 wchar_t g_target_path[kPathCap];
-// Files below this size are checked by one read into g_check_buffer, larger
-// ones through a mapping.
-constexpr std::uint64_t kReadCheckCap = std::uint64_t{1} << 20;
+// The main thread's buffer for checking a file on disk.
 unsigned char g_check_buffer[kReadCheckCap];
 EntryHeader g_entry;
 
@@ -63,59 +63,7 @@ void write_piece(HANDLE output, const unsigned char* piece, DWORD count) {
 }  // namespace
 
 std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size) {
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return 0;
-  // A small file is read whole into a buffer one byte larger than the entry,
-  // so the read itself says whether the file has the entry's length: a
-  // longer file fills the extra byte. Under Wine every call on a mapping is a
-  // round trip to the server and a read of an open file is not, and most
-  // files are small.
-  if (expected_size < kReadCheckCap) {
-    DWORD got = 0;
-    if (ReadFile(file, g_check_buffer, static_cast<DWORD>(expected_size + 1), &got, nullptr)) {
-      CloseHandle(file);
-      // The system reports no failure for an empty file read to its end; an
-      // empty file is current for an empty entry (CRC 0, stored as 1).
-      return got == expected_size ? checksum_of(g_check_buffer, expected_size) : 0;
-    }
-    // A range another process has locked cannot be read, but can be mapped:
-    // the mapping below checks such a file as it always has.
-    if (GetLastError() != ERROR_LOCK_VIOLATION) {
-      CloseHandle(file);
-      return 0;
-    }
-  }
-  // A file of another length is not current, whatever its CRC: no checksum
-  // taken. GetFileSizeEx gives all 64 bits, so a file of 4 GiB or more is never
-  // taken for its length modulo 2^32 (GetFileSize without its high part would).
-  LARGE_INTEGER size;
-  if (!GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != expected_size) {
-    CloseHandle(file);
-    return 0;
-  }
-  // The system refuses to map an empty file; an empty file is current for an
-  // empty entry (CRC 0, stored as 1), so an unchanged tree gets no write.
-  if (expected_size == 0) {
-    CloseHandle(file);
-    return stored_checksum(0);
-  }
-  HANDLE mapping = CreateFileMappingW(file, nullptr, PAGE_READONLY, 0, 0, nullptr);
-  if (mapping == nullptr) {
-    CloseHandle(file);
-    return 0;
-  }
-  const void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
-  if (view == nullptr) {
-    CloseHandle(mapping);
-    CloseHandle(file);
-    return 0;
-  }
-  const std::uint32_t checksum = checksum_of(static_cast<const unsigned char*>(view), expected_size);
-  UnmapViewOfFile(view);
-  CloseHandle(mapping);
-  CloseHandle(file);
-  return checksum;
+  return file_checksum(path, expected_size, g_check_buffer);
 }
 
 bool ensure_directory(const wchar_t* path) {
@@ -170,12 +118,18 @@ bool ensure_parent_directories(const wchar_t* file_path) {
 
 void unpack_payload() {
   using launcher::g_child_program_path;
-  for (;;) {
+  for (std::uint64_t index = 0;; ++index) {
     // A name of 1024 units or more, or one the name rule refuses, is damaged
-    // data: nothing is written for it.
+    // data: nothing is written for it. With an index, every header must be
+    // the index's entry and the archive must end where the index does: a name
+    // changed inside the frame is damaged data too.
     const EntryRead read = read_entry_header(g_entry);
-    if (read == EntryRead::kEndMarker) return;
+    if (read == EntryRead::kEndMarker) {
+      if (index_held() && index != index_entry_count()) errors::fail_plain(errors::kDecodeMessage);
+      return;
+    }
     if (read != EntryRead::kEntry) errors::fail_plain(errors::kDecodeMessage);
+    if (index_held() && !index_entry_matches(index, g_entry)) errors::fail_plain(errors::kDecodeMessage);
     launcher::copy_text(g_target_path, kPathCap, launcher::g_target_directory);
     launcher::append_unit(g_target_path, kPathCap, L'\\');
     launcher::append_text(g_target_path, kPathCap, g_entry.name);
@@ -189,8 +143,10 @@ void unpack_payload() {
 
     HANDLE output = INVALID_HANDLE_VALUE;
     // A stored 0 is outside the format: it must not match a missing file, and
-    // the data written for it fails the verification below.
-    if (stored == 0 || existing_checksum(g_target_path, size) != stored) {
+    // the data written for it fails the verification below. A file the
+    // index's check found current is not checked a second time.
+    const bool current = index_held() ? index_file_current(index) : false;
+    if (!current && (stored == 0 || existing_checksum(g_target_path, size) != stored)) {
       ensure_parent_directories(g_target_path);
       output = open_staged_file(g_target_path);
     }

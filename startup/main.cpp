@@ -13,6 +13,7 @@
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/format.h"
+#include "payload/indexed_start.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 #include "template/expand.h"
@@ -60,12 +61,21 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The attached data must start with its signature.
   if (!payload::has_signature(attached_data, attached_length)) errors::fail_plain(errors::kHeaderMessage);
 
-  // Unpack through the reader; the first entry names the child program.
-  if (!payload::payload_reader_open(attached_data, attached_length)) {
-    errors::fail_plain(errors::kAllocationMessage);
+  // The archive's index, when the launcher carries a sound one for its
+  // attached data: every file is checked from it, and a start that finds them
+  // all current decodes nothing. Otherwise unpack through the reader; the
+  // first entry names the child program.
+  const unsigned char* index = generated::kBaked.index_rva == 0
+                                   ? nullptr
+                                   : reinterpret_cast<const unsigned char*>(&__ImageBase) + generated::kBaked.index_rva;
+  const bool indexed = payload::index_take(index, generated::kBaked.index_length, attached_length);
+  if (!indexed || !payload::check_files_from_index()) {
+    if (!payload::payload_reader_open(attached_data, attached_length)) {
+      errors::fail_plain(errors::kAllocationMessage);
+    }
+    payload::unpack_payload();
+    payload::payload_reader_close();
   }
-  payload::unpack_payload();
-  payload::payload_reader_close();
 
   // Where the launcher lives, without a trailing backslash.
   launcher::copy_text(launcher::g_launcher_directory, launcher::kOwnPathCap, launcher::own_path());

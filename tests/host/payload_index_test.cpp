@@ -32,11 +32,12 @@ void reseal(std::string& bytes) {
 }
 
 TEST(PayloadIndex, RoundTrip) {
-  const std::string bytes = quorin::packer::index_bytes(kRecords);
+  const std::string bytes = quorin::packer::index_bytes(kRecords, 5000);
   quorin::payload::IndexHeader header;
   ASSERT_EQ(check(bytes, header), IndexProblem::kNone);
   EXPECT_EQ(header.entries, 3u);
   EXPECT_EQ(header.data_bytes, 171404807u);
+  EXPECT_EQ(header.attached_bytes, 5000u);
   // Each entry: name and terminator, 8 + 4 bytes of fields, data; then the end marker.
   EXPECT_EQ(header.archive_bytes, (16 + 12 + 171404800u) + (26 + 12) + (38 + 12 + 7) + 2);
   std::uint64_t offset = quorin::payload::kIndexHeaderSize;
@@ -48,32 +49,33 @@ TEST(PayloadIndex, RoundTrip) {
     EXPECT_EQ(entry.stored_checksum, record.stored_checksum);
   }
   EXPECT_EQ(offset, bytes.size() - 4);
-  EXPECT_EQ(check(quorin::packer::index_bytes({}), header), IndexProblem::kNone);
+  EXPECT_EQ(check(quorin::packer::index_bytes({}, 16), header), IndexProblem::kNone);
 }
 
 TEST(PayloadIndex, DamageMeansNoIndex) {
-  const std::string sound = quorin::packer::index_bytes(kRecords);
-  // The first entry's name starts at 34 ("app.exe"); its stored checksum at 34 + 14 + 8.
+  const std::string sound = quorin::packer::index_bytes(kRecords, 5000);
+  // The first entry's name length is at 40, its units ("app.exe") at 42, its size
+  // at 56 and its stored checksum at 64.
   const struct {
     const char* what;
     std::function<void(std::string&)> damage;
     IndexProblem expected;
   } cases[] = {
-      {"cut to its header", [](std::string& b) { b.resize(35); }, IndexProblem::kTooShort},
+      {"cut to its header", [](std::string& b) { b.resize(43); }, IndexProblem::kTooShort},
       {"lower-case magic", [](std::string& b) { b.at(0) = 'q'; reseal(b); }, IndexProblem::kMagic},
       {"version 2", [](std::string& b) { b.at(4) = 2; reseal(b); }, IndexProblem::kVersion},
-      {"a flipped bit in a name", [](std::string& b) { b.at(36) ^= 1; }, IndexProblem::kChecksum},
+      {"a flipped bit in a name", [](std::string& b) { b.at(44) ^= 1; }, IndexProblem::kChecksum},
       {"one entry more", [](std::string& b) { b.at(8) = 4; reseal(b); }, IndexProblem::kEntryCut},
       {"a huge count", [](std::string& b) { b.at(15) = 1; reseal(b); }, IndexProblem::kEntryCut},
-      {"a name leaving the folder", [](std::string& b) { b.at(34) = '.'; b.at(36) = '.'; b.at(38) = '\\'; reseal(b); },
+      {"a name leaving the folder", [](std::string& b) { b.at(42) = '.'; b.at(44) = '.'; b.at(46) = '\\'; reseal(b); },
        IndexProblem::kBadName},
-      {"a name of length 0", [](std::string& b) { b.at(32) = 0; reseal(b); }, IndexProblem::kBadName},
+      {"a name of length 0", [](std::string& b) { b.at(40) = 0; reseal(b); }, IndexProblem::kBadName},
       {"a stored checksum of 0",
-       [](std::string& b) { for (int i = 56; i < 60; ++i) b.at(i) = 0; reseal(b); }, IndexProblem::kStoredZero},
+       [](std::string& b) { for (int i = 64; i < 68; ++i) b.at(i) = 0; reseal(b); }, IndexProblem::kStoredZero},
       {"a byte after the last entry", [](std::string& b) { b.insert(b.size() - 4, 1, '\0'); reseal(b); },
        IndexProblem::kTrailingBytes},
       {"data bytes one more", [](std::string& b) { b.at(16) += 1; reseal(b); }, IndexProblem::kTotals},
-      {"a size near 2^64", [](std::string& b) { for (int i = 48; i < 56; ++i) b.at(i) = '\xFF'; reseal(b); },
+      {"a size near 2^64", [](std::string& b) { for (int i = 56; i < 64; ++i) b.at(i) = '\xFF'; reseal(b); },
        IndexProblem::kTotals},
   };
   for (const auto& c : cases) {

@@ -140,7 +140,9 @@ Result write_attached_data(const std::vector<InputFile>& files, const CompressOp
     for (char16_t unit : file.name) put_le(header, unit, kNameUnitSize);
     put_le(header, 0, kNameUnitSize);
     put_le(header, file.size, payload::kSizeFieldSize);
-    put_le(header, payload::checksum_of(mapping.data, file.size), payload::kChecksumFieldSize);
+    const std::uint32_t stored = payload::checksum_of(mapping.data, file.size);
+    put_le(header, stored, payload::kChecksumFieldSize);
+    stats.records.push_back({file.name, file.size, stored});
     stats.content_hash = content_hash_update(stats.content_hash, header.data(), header.size());
     if (Result r = feed(sink, header.data(), header.size(), ZSTD_e_continue); !r) return r;
     for (std::uint64_t offset = 0; offset < file.size; offset += kFeedSize) {

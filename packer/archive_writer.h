@@ -9,6 +9,7 @@
 #include <functional>
 #include <vector>
 
+#include "packer/index_writer.h"
 #include "packer/input_tree.h"
 #include "packer/result.h"
 
@@ -27,6 +28,8 @@ struct ArchiveStats {
   // A 64-bit hash of every entry's header (name, size, checksum): different
   // contents give different values, the same inputs the same one.
   std::uint64_t content_hash = 0;
+  // Every entry's name, size and stored checksum, in the archive's order: its index.
+  std::vector<IndexRecord> records;
 };
 
 // The 64-bit hash behind content_hash (FNV-1a over bytes, payload/fnv1a.h), continuing from hash (0 to start).

@@ -129,6 +129,17 @@ void trailing_field_problems(const unsigned char* attached, std::uint64_t length
   }
 }
 
+// The index of what the walk read, when it can be one.
+std::vector<IndexRecord> index_records(const WalkResult& walk) {
+  std::vector<IndexRecord> records;
+  if (walk.end != WalkEnd::end_marker) return records;
+  for (const EntryRecord& entry : walk.entries) {
+    if (!entry.complete || entry.name_problem != payload::NameProblem::kNone || entry.stored_checksum == 0) return {};
+    records.push_back({entry.name, entry.size, entry.stored_checksum});
+  }
+  return records;
+}
+
 }  // namespace
 
 std::vector<std::string> attached_data_problems(const unsigned char* attached, std::uint64_t length,
@@ -141,6 +152,7 @@ std::vector<std::string> attached_data_problems(const unsigned char* attached, s
       for (const EntryRecord& entry : walk.entries) summary->files += entry.complete ? 1 : 0;
       summary->archive_bytes = walk.archive_bytes;
       if (!walk.entries.empty()) summary->first_name = walk.entries[0].name;
+      summary->records = index_records(walk);
     }
     entry_problems(walk, child_start, problems);
     archive_end_problems(walk, length, problems);

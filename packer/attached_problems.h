@@ -10,6 +10,7 @@
 
 #include "packer/archive_writer.h"
 #include "packer/attached_reader.h"
+#include "packer/index_writer.h"
 
 namespace quorin::packer {
 
@@ -18,6 +19,9 @@ struct AttachedSummary {
   std::uint64_t files = 0;
   std::uint64_t archive_bytes = 0;
   std::u16string first_name;
+  // The archive's index, when the walk read every entry to the end marker
+  // and each has a name the launcher may write and a stored checksum; else empty.
+  std::vector<IndexRecord> records;
 };
 
 // The problems of the attached data at attached (length L, at least the

@@ -57,6 +57,7 @@ struct BuildInputs {
   std::uint64_t attached_hash = 0;
   std::u16string child_name;
   std::optional<std::string> child_version;
+  std::vector<IndexRecord> records;  // --attached: its index, when its walk gives one
 };
 
 // What the build made, for the summary line and --json.
@@ -125,6 +126,7 @@ Result read_attached_input(const ParsedArgs& parsed, BuildInputs& inputs, BuildF
     }
   }
   inputs.child_name = summary.first_name;
+  inputs.records = std::move(summary.records);
   facts.files = summary.files;
   facts.archive_bytes = summary.archive_bytes;
   facts.attached_bytes = bytes.size;
@@ -208,14 +210,19 @@ std::u16string first_stamp(const BuildRequest& request, const BuildInputs& input
 // get what was written.
 Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request, BuildFacts& facts) {
   const bool stamp_from_content = !given(parsed, "--spec") && !request.epoch;
-  AttachedWriter write_attached = [&](std::FILE* out, std::uint64_t& length) {
-    if (request.from_attached) return copy_attached(inputs.attached, out, length);
+  AttachedWriter write_attached = [&](std::FILE* out, std::uint64_t& length, std::string& index) {
+    if (request.from_attached) {
+      if (Result r = copy_attached(inputs.attached, out, length); !r) return r;
+      if (!inputs.records.empty()) index = index_bytes(inputs.records, length);
+      return ok();
+    }
     ArchiveStats stats;
     if (Result r = write_attached_data(inputs.files, request.options, out, stats, progress_display(parsed, "packing"));
         !r) {
       return r;
     }
     length = stats.attached_bytes;
+    index = index_bytes(stats.records, length);
     facts.files = stats.files;
     facts.archive_bytes = stats.archive_bytes;
     facts.attached_bytes = stats.attached_bytes;

@@ -60,9 +60,17 @@ Result put_text(unsigned char* block, std::size_t offset, std::size_t cap, const
   return ok();
 }
 
+// Where the attached data and its index lie in the .quorin section: the
+// index follows the data on an 8-byte boundary.
+struct AttachedPlace {
+  std::uint64_t length = 0;        // L
+  std::uint64_t index_offset = 0;  // from the section's start
+  std::uint64_t index_length = 0;  // 0: no index
+};
+
 // The stub's baked block with the texts and where the attached data lies.
 Result fill_baked_block(std::string& baked, const BakedConstants& constants, const LauncherLayout& layout,
-                        std::uint64_t attached_length) {
+                        const AttachedPlace& place) {
   auto* block = reinterpret_cast<unsigned char*>(baked.data());
   if (Result r = put_text(block, generated::kBakedSpecOffset, generated::kBakedSpecCap, constants.spec, "the spec"); !r) {
     return r;
@@ -83,7 +91,9 @@ Result fill_baked_block(std::string& baked, const BakedConstants& constants, con
     return r;
   }
   set_le(block + generated::kBakedAttachedRvaOffset, layout.attached.rva, 8);
-  set_le(block + generated::kBakedAttachedLengthOffset, attached_length, 8);
+  set_le(block + generated::kBakedAttachedLengthOffset, place.length, 8);
+  set_le(block + generated::kBakedIndexRvaOffset, place.index_length == 0 ? 0 : layout.attached.rva + place.index_offset, 8);
+  set_le(block + generated::kBakedIndexLengthOffset, place.index_length, 8);
   return ok();
 }
 
@@ -130,16 +140,26 @@ Result write_checksum(std::FILE* out, std::uint64_t file_size, std::uint64_t che
   return ok();
 }
 
-// The stub's part and the attached data after it, padded to its section's
-// size; plans the rest once the data's length is known.
+// The stub's part, the attached data after it and its index, padded to
+// their section's size; plans the rest once their length is known.
 Result write_stub_and_attached(std::string_view stub, const StubLayout& plan, const AttachedWriter& write_attached,
-                               std::FILE* out, std::uint64_t& length, LauncherLayout& layout) {
+                               std::FILE* out, AttachedPlace& place, LauncherLayout& layout) {
   if (Result r = write_bytes(out, stub.data(), static_cast<std::size_t>(plan.stub_end)); !r) return r;
   if (Result r = pad_until(out, plan.stub_end, plan.attached_offset); !r) return r;
-  length = 0;
-  if (Result r = write_attached(out, length); !r) return r;
-  if (Result r = plan_launcher(plan, length, layout); !r) return r;
-  return pad_until(out, plan.attached_offset + length, plan.attached_offset + std::uint64_t{layout.attached.raw_size});
+  std::string index;
+  if (Result r = write_attached(out, place.length, index); !r) return r;
+  std::uint64_t content = place.length;
+  if (!index.empty()) {
+    place.index_offset = (place.length + 7) / 8 * 8;
+    place.index_length = index.size();
+    if (Result r = pad_until(out, plan.attached_offset + place.length, plan.attached_offset + place.index_offset); !r) {
+      return r;
+    }
+    if (Result r = write_bytes(out, index.data(), index.size()); !r) return r;
+    content = place.index_offset + place.index_length;
+  }
+  if (Result r = plan_launcher(plan, content, layout); !r) return r;
+  return pad_until(out, plan.attached_offset + content, plan.attached_offset + std::uint64_t{layout.attached.raw_size});
 }
 
 // The resource section, made for the RVA the plan gives it, then .reloc.
@@ -168,15 +188,15 @@ Result write_launcher(std::string_view stub, const BakedConstants& constants, co
 
   // The sections in file order; the headers and the baked block come last,
   // once every place is known.
-  std::uint64_t length = 0;
+  AttachedPlace place;
   LauncherLayout layout;
-  if (Result r = write_stub_and_attached(stub, plan, write_attached, out, length, layout); !r) return r;
+  if (Result r = write_stub_and_attached(stub, plan, write_attached, out, place, layout); !r) return r;
   if (Result r = write_resources_and_relocations(stub, plan, resources, out, layout); !r) return r;
 
   // The baked block is filled only now: the attached data's writer may
   // complete the constants (the content stamp of a default spec).
   std::string baked(stub.substr(plan.baked_offset, generated::kBakedSize));
-  if (Result r = fill_baked_block(baked, constants, layout, length); !r) return r;
+  if (Result r = fill_baked_block(baked, constants, layout, place); !r) return r;
   std::string headers(stub.substr(0, image.size_of_headers));
   patch_headers(headers, image, plan, layout);
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,8 +19,10 @@
 
 namespace quorin::packer {
 
-// Writes the attached data at out's current position and says how long it is.
-using AttachedWriter = std::function<Result(std::FILE* out, std::uint64_t& length)>;
+// Writes the attached data at out's current position and says how long it
+// is, and gives the archive's index (payload/index.h) when it has one (else
+// leaves index empty): the index goes into the same section after the data.
+using AttachedWriter = std::function<Result(std::FILE* out, std::uint64_t& length, std::string& index)>;
 
 // Writes the launcher to out, a new file opened for reading and writing.
 // constants are read after write_attached has run, so that it may complete

@@ -57,8 +57,12 @@ TEST(PeWriter, AttachedDataOnA4KiBBoundaryThenResourcesThenRelocations) {
   const PeSection& data = image.sections[n - 3];
   EXPECT_EQ(data.raw_offset % 4096, 0u);
   EXPECT_EQ(data.rva % 4096, 0u);
-  EXPECT_EQ(data.virtual_size, attached.size());
+  // The attached data, then its index on an 8-byte boundary: a header of 40
+  // bytes, the one entry (2 + 14 + 12) and the checksum.
+  const std::size_t index_at = (attached.size() + 7) / 8 * 8;
+  EXPECT_EQ(data.virtual_size, index_at + 40 + 28 + 4);
   EXPECT_TRUE(exe.compare(data.raw_offset, attached.size(), attached) == 0);
+  EXPECT_TRUE(exe.compare(data.raw_offset + index_at, 4, "QZIX") == 0);
   EXPECT_EQ(image.directories[kDirectoryResource].rva, image.sections[n - 2].rva);
   EXPECT_EQ(image.directories[kDirectoryBaseRelocation].rva, image.sections[n - 1].rva);
   const PeSection& last = image.sections[n - 1];
@@ -96,7 +100,7 @@ TEST(PeWriter, SignatureVerifiesAndCoversTheAttachedData) {
 TEST(PeWriter, RefusesAStubItCannotExtend) {
   std::string stub(stub_image());
   const PeImage image = read_image(stub);
-  const auto nothing = [](std::FILE*, std::uint64_t& length) {
+  const auto nothing = [](std::FILE*, std::uint64_t& length, std::string&) {
     length = 0;
     return ok();
   };

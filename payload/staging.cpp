@@ -9,6 +9,7 @@
 #include "errors/fatal.h"
 #include "errors/temporary_file.h"
 #include "launcher/wide_text.h"
+#include "payload/closing.h"
 #include "payload/temporary_name.h"
 #include "payload/unpack.h"
 
@@ -165,9 +166,11 @@ void place_staged_file(const wchar_t* path, std::uint64_t size, std::uint32_t st
     slept += delay;
     delay = delay * 2 < kLongestRetryDelayMilliseconds ? delay * 2 : kLongestRetryDelayMilliseconds;
   }
-  CloseHandle(g_staged);
-  g_staged = INVALID_HANDLE_VALUE;
+  // The file has its real name: closing it is all that is left, on a
+  // closing thread, while the main thread goes on to the next file.
   errors::forget_temporary_file();
+  close_later(g_staged);
+  g_staged = INVALID_HANDLE_VALUE;
   if (g_aside_made) delete_temporary(g_aside_path);
   g_aside_made = false;
 }

@@ -12,6 +12,7 @@
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/checksum.h"
+#include "payload/closing.h"
 #include "payload/directory_cache.h"
 #include "payload/entry.h"
 #include "payload/file_checksum.h"
@@ -126,6 +127,7 @@ void unpack_payload() {
     const EntryRead read = read_entry_header(g_entry);
     if (read == EntryRead::kEndMarker) {
       if (index_held() && index != index_entry_count()) errors::fail_plain(errors::kDecodeMessage);
+      close_all_pending();
       return;
     }
     if (read != EntryRead::kEntry) errors::fail_plain(errors::kDecodeMessage);
@@ -144,9 +146,11 @@ void unpack_payload() {
     HANDLE output = INVALID_HANDLE_VALUE;
     // A stored 0 is outside the format: it must not match a missing file, and
     // the data written for it fails the verification below. A file the
-    // index's check found current is not checked a second time.
-    const bool current = index_held() ? index_file_current(index) : false;
-    if (!current && (stored == 0 || existing_checksum(g_target_path, size) != stored)) {
+    // index's check found current, or found missing, is not looked at a
+    // second time.
+    const bool current = index_held() && index_file_current(index);
+    const bool absent = index_held() && index_file_absent(index);
+    if (!current && (stored == 0 || absent || existing_checksum(g_target_path, size) != stored)) {
       ensure_parent_directories(g_target_path);
       output = open_staged_file(g_target_path);
     }

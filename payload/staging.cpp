@@ -129,10 +129,13 @@ void* open_staged_file(const wchar_t* path) {
   // our number is in the way.
   for (int tries = 0; tries < 4; ++tries) {
     make_beside(g_staged_path, path);
-    // Others may only write, as for any file being written, and not delete
-    // it; DELETE access lets this handle rename it. CREATE_NEW never opens a
-    // file that is already there.
-    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
+    // Others may not delete it; DELETE access lets this handle rename it.
+    // They may read it: nobody reads a temporary by its name, and once it
+    // has its real name, whole and verified, another launcher of the same
+    // build checks it as current while its close is still pending.
+    // CREATE_NEW never opens a file that is already there.
+    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_NEW, 0, nullptr);
     if (g_staged != INVALID_HANDLE_VALUE) {
       errors::hold_temporary_file(g_staged_path, g_staged);
       return g_staged;

@@ -104,7 +104,7 @@ bool index_held() { return g_index != nullptr; }
 
 bool check_files_from_index() {
   if (g_count > 0) {
-    static IndexEntry first;
+    IndexEntry first;
     index_read_entry(g_index, g_offsets[0], first);
     join_target(launcher::g_child_program_path, first);
   }
@@ -133,7 +133,7 @@ bool index_file_absent(std::uint64_t i) { return i < g_count && g_current[i] == 
 
 bool index_entry_matches(std::uint64_t i, const EntryHeader& header) {
   if (i >= g_count) return false;
-  static IndexEntry entry;
+  IndexEntry entry;
   index_read_entry(g_index, g_offsets[i], entry);
   return entry.name_len == header.name_len && entry.size == header.size &&
          entry.stored_checksum == header.stored_checksum &&

@@ -9,6 +9,7 @@
 #include "packer/little_endian.h"
 #include "packer/name_clash.h"
 #include "payload/format.h"
+#include "payload/index.h"
 
 namespace quorin::packer {
 
@@ -142,8 +143,54 @@ std::vector<IndexRecord> index_records(const WalkResult& walk) {
 
 }  // namespace
 
+// An index entry against the entry the walk read in its place.
+std::string entry_text(const std::u16string& name, std::uint64_t size, std::uint32_t stored) {
+  return "'" + printable_name(name) + "' of " + std::to_string(size) + " bytes, checksum " + checksum_hex(stored);
+}
+
+// What the launcher's index says against the frame: the launcher takes no
+// index it refuses, and stops at the first entry that differs from it.
+void index_problems(const IndexInFile& index, std::uint64_t length, const WalkResult& walk, Problems& problems) {
+  if (!index.place_problem.empty()) {
+    problems.push_back("index: " + index.place_problem);
+    return;
+  }
+  if (index.length == 0) return;
+  payload::IndexHeader header;
+  const payload::IndexProblem problem = payload::index_check(index.data, index.length, header);
+  if (problem != payload::IndexProblem::kNone) {
+    problems.push_back(std::string("index: ") + payload::index_problem_text(problem) +
+                       "; the launcher decodes as without an index");
+    return;
+  }
+  if (header.attached_bytes != length) {
+    problems.push_back("index: it is the index of " + std::to_string(header.attached_bytes) +
+                       " bytes of attached data, not of these " + std::to_string(length));
+    return;
+  }
+  std::uint64_t offset = payload::kIndexHeaderSize;
+  payload::IndexEntry entry;
+  for (std::uint64_t i = 0; i < header.entries && i < walk.entries.size(); ++i) {
+    offset = payload::index_read_entry(index.data, offset, entry);
+    const EntryRecord& read = walk.entries[i];
+    const std::u16string name(entry.name, entry.name + entry.name_len);
+    if (name != read.name || entry.size != read.size || entry.stored_checksum != read.stored_checksum) {
+      problems.push_back("index: entry " + std::to_string(i + 1) + " is " +
+                         entry_text(name, entry.size, entry.stored_checksum) + " in the index but " +
+                         entry_text(read.name, read.size, read.stored_checksum) +
+                         " in the frame; the launcher stops there");
+      return;
+    }
+  }
+  if (walk.end == WalkEnd::end_marker && header.entries != walk.entries.size()) {
+    problems.push_back("index: it names " + std::to_string(header.entries) + " entries, the frame holds " +
+                       std::to_string(walk.entries.size()) + "; the launcher stops at the end of the archive");
+  }
+}
+
 std::vector<std::string> attached_data_problems(const unsigned char* attached, std::uint64_t length,
-                                                const ProgressFn& progress, AttachedSummary* summary) {
+                                                const ProgressFn& progress, AttachedSummary* summary,
+                                                const IndexInFile* index) {
   Problems problems;
   if (frame_header_problems(attached, length, problems)) {
     std::string child_start;
@@ -156,6 +203,7 @@ std::vector<std::string> attached_data_problems(const unsigned char* attached, s
     }
     entry_problems(walk, child_start, problems);
     archive_end_problems(walk, length, problems);
+    if (index != nullptr) index_problems(*index, length, walk, problems);
   }
   trailing_field_problems(attached, length, problems);
   return problems;

@@ -24,10 +24,20 @@ struct AttachedSummary {
   std::vector<IndexRecord> records;
 };
 
+// A launcher's index of its archive, as located in the file.
+struct IndexInFile {
+  const unsigned char* data = nullptr;
+  std::uint64_t length = 0;   // 0: the launcher has none
+  std::string place_problem;  // its place lies outside the file
+};
+
 // The problems of the attached data at attached (length L, at least the
-// signature's 3 bytes); summary, when given, gets the walk's totals.
+// signature's 3 bytes) and, when given, of the launcher's index of it: an
+// index the launcher would not take, or one that differs from the frame;
+// summary, when given, gets the walk's totals.
 std::vector<std::string> attached_data_problems(const unsigned char* attached, std::uint64_t length,
-                                                const ProgressFn& progress, AttachedSummary* summary);
+                                                const ProgressFn& progress, AttachedSummary* summary,
+                                                const IndexInFile* index = nullptr);
 
 // A checksum as eight hex digits, as list shows it.
 std::string checksum_hex(std::uint32_t value);

@@ -29,12 +29,36 @@ namespace {
 
 // The attached data a launcher's baked block points to: an RVA and a length,
 // which must lie in the file.
+// Where the index lies, from the baked block of a launcher that has one. A
+// place outside the file is a problem for verify, not a reason to refuse the
+// file: the launcher then decodes as without an index.
+void locate_index(const unsigned char* block, std::uint64_t size, const PeImage& image, AttachedLocation& where) {
+  const std::uint64_t rva = read_le(block + generated::kBakedIndexRvaOffset, 8);
+  const std::uint64_t length = read_le(block + generated::kBakedIndexLengthOffset, 8);
+  if (rva == 0 && length == 0) return;
+  std::uint64_t offset = 0, available = 0;
+  if (rva > UINT32_MAX || !rva_to_offset(image, size, static_cast<std::uint32_t>(rva), offset, available) ||
+      available < length) {
+    where.index_problem = "the index lies outside the file (" + std::to_string(length) + " bytes at RVA " +
+                          std::to_string(rva) + ")";
+    return;
+  }
+  where.index_offset = offset;
+  where.index_length = length;
+}
+
 Result locate_in_launcher(const unsigned char* file, std::uint64_t size, const PeImage& image,
                           const PeSection& baked, AttachedLocation& where) {
-  if (baked.raw_size < generated::kBakedSize || baked.raw_offset + std::uint64_t{baked.raw_size} > size ||
-      std::memcmp(file + baked.raw_offset, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0) {
-    return fail("a launcher whose constants are damaged");
-  }
+  // The block of an earlier packer ends before the index's fields.
+  const unsigned char* block = file + baked.raw_offset;
+  const bool in_file = baked.raw_offset + std::uint64_t{baked.raw_size} <= size;
+  const bool with_index = in_file && baked.raw_size >= generated::kBakedSize &&
+                          std::memcmp(block, generated::kBakedMagic, sizeof generated::kBakedMagic) == 0;
+  const bool without_index = in_file && baked.raw_size >= generated::kBakedIndexRvaOffset &&
+                             std::memcmp(block, generated::kBakedMagicWithoutIndex,
+                                         sizeof generated::kBakedMagicWithoutIndex) == 0;
+  if (!with_index && !without_index) return fail("a launcher whose constants are damaged");
+  if (with_index) locate_index(block, size, image, where);
   const std::uint64_t rva = read_le(file + baked.raw_offset + generated::kBakedAttachedRvaOffset, 8);
   const std::uint64_t length = read_le(file + baked.raw_offset + generated::kBakedAttachedLengthOffset, 8);
   if (length == 0) return fail("a launcher stub, with no attached data");

@@ -22,6 +22,11 @@ struct AttachedLocation {
   std::uint64_t offset = 0;  // of its signature
   std::uint64_t length = 0;  // L, signature to trailing length inclusive
   bool in_launcher = false;  // found inside a launcher exe, not a whole attached-data file
+  // The archive's index, in a launcher whose constants say where it lies (a
+  // launcher of an earlier packer has none): its file offset and length.
+  std::uint64_t index_offset = 0;
+  std::uint64_t index_length = 0;  // 0: no index
+  std::string index_problem;       // the index's place lies outside the file
 };
 
 // A file that starts with "QZY" is attached data from its first byte to its

@@ -40,8 +40,12 @@ void print_lines(const InspectedFile& inspected, const std::vector<std::string>&
 int run_verify(const ParsedArgs& parsed) {
   InspectedFile inspected;
   if (Result r = open_inspected(path_from_text(parsed.positional.at(0)), inspected); !r) return report(r.error);
+  IndexInFile index;
+  index.data = inspected.file.data + inspected.where.index_offset;
+  index.length = inspected.where.index_length;
+  index.place_problem = inspected.where.index_problem;
   const std::vector<std::string> problems = attached_data_problems(
-      inspected.attached, inspected.where.length, progress_display(parsed, "verifying"), nullptr);
+      inspected.attached, inspected.where.length, progress_display(parsed, "verifying"), nullptr, &index);
   if (parsed.values.count("--json") != 0) {
     print_json(inspected, problems);
   } else {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "generated/baked_layout.h"
+#include "packer/index_writer.h"
 #include "packer/resources.h"
 #include "tests/common/archive_bytes.h"
 #include "tests/common/icon_bytes.h"
@@ -243,6 +244,16 @@ void write_spec_seeds() {
   write_seed(target, "empty", "");
 }
 
+void write_index_seeds() {
+  const char* target = "index";
+  using quorin::packer::index_bytes;
+  write_seed(target, "three_entries",
+             index_bytes({{u"app.exe", 70000, 0x1234ABCD}, {u"lib\\core.dll", 0, 1}, {u"data\\a b\\c.txt", 7, 9}},
+                         70200));
+  write_seed(target, "empty", index_bytes({}, 16));
+  write_seed(target, "non_ascii", index_bytes({{u"donn\u00e9es\\\U0001F600.txt", 3, 5}}, 100));
+}
+
 void write_entry_name_seeds() {
   const char* target = "entry_name";
   const std::vector<std::pair<const char*, std::u16string>> names = {
@@ -306,6 +317,7 @@ int main(int argc, char** argv) {
   write_icon_seeds();
   write_launcher_seeds();
   write_spec_seeds();
+  write_index_seeds();
   write_entry_name_seeds();
   write_command_line_seeds();
   return 0;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "packer/index_writer.h"
+#include "tests/host/packer_support.h"
 #include "packer/little_endian.h"
 #include "payload/checksum.h"
 #include "payload/index.h"
@@ -83,6 +84,40 @@ TEST(PayloadIndex, DamageMeansNoIndex) {
     c.damage(bytes);
     quorin::payload::IndexHeader header;
     EXPECT_EQ(check(bytes, header), c.expected) << c.what;
+  }
+}
+
+// verify reads the launcher's index beside its frame: a name changed inside
+// the frame (raw blocks, so it stands in the launcher as it is) is the
+// entry where the launcher stops; a damaged index is reported, and the
+// launcher would decode as without one.
+TEST(PackerIndex, VerifyComparesTheIndexWithTheFrame) {
+  using namespace quorin::packer_test;
+  Scratch scratch("index_verify");
+  const std::string archive = archive_bytes({{u"app.exe", "MZ" + text(5000, 1), {}}, {u"lib\\core.dll", "core", {}}});
+  write_file(scratch / "attached", quorin::test_archive::attached_of(
+                                       quorin::test_archive::frame_of(quorin::test_archive::raw_blocks(archive))));
+  ASSERT_EQ(run_pack({"build", "--attached", (scratch / "attached").string(), "-o", (scratch / "l.exe").string()}).code,
+            0);
+  const std::string exe = read_file(scratch / "l.exe");
+  const std::string name("c\0o\0r\0e\0", 8);
+  const struct {
+    const char* what;
+    std::size_t at;  // the byte flipped, or npos for none
+    std::string expected;
+  } cases[] = {
+      {"sound", std::string::npos, "changed.exe: ok"},
+      {"a name in the frame", exe.find(name) + 6,
+       "index: entry 2 is 'lib\\core.dll' of 4 bytes, checksum 6b8d854f in the index but 'lib\\cord.dll'"},
+      {"a name in the index", exe.rfind(name) + 6, "index: the index's checksum is not that of its bytes"},
+  };
+  for (const auto& c : cases) {
+    std::string changed = exe;
+    if (c.at != std::string::npos) changed.at(c.at) = static_cast<char>(changed.at(c.at) ^ 1);
+    write_file(scratch / "changed.exe", changed);
+    const ProgramRun verify = run_pack({"verify", (scratch / "changed.exe").string()});
+    EXPECT_EQ(verify.code, c.at == std::string::npos ? 0 : 1) << c.what;
+    EXPECT_NE(verify.out.find(c.expected), std::string::npos) << c.what << ": " << verify.out;
   }
 }
 

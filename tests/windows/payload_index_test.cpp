@@ -23,11 +23,16 @@ const std::string kDecodeLine = "Error, couldn't decode attached data.\n";
 const std::string kName("l\0i\0b\0\\\0c\0o\0r\0e\0.\0d\0l\0l\0", 24);
 
 // The fixture launcher with one byte changed by a flip mask, as a copy
-// beside it (the same baked target).
+// beside it (the same baked target): at offset from the given occurrence of
+// what, counted from the start, or from the end when occurrence is kLast
+// (the launcher's own code holds "QZIX" too; its index is the last).
+constexpr std::size_t kLast = ~std::size_t{0};
 std::wstring changed_copy(const std::string& what, std::size_t occurrence, std::size_t offset, unsigned char mask) {
   std::string exe = read_file(launcher_path(L"payload_indexed"));
-  std::size_t at = std::string::npos;
-  for (std::size_t i = 0; i <= occurrence; ++i) at = exe.find(what, at == std::string::npos ? 0 : at + 1);
+  std::size_t at = occurrence == kLast ? exe.rfind(what) : std::string::npos;
+  for (std::size_t i = 0; occurrence != kLast && i <= occurrence; ++i) {
+    at = exe.find(what, at == std::string::npos ? 0 : at + 1);
+  }
   EXPECT_NE(at, std::string::npos);
   exe.at(at + offset) = static_cast<char>(exe.at(at + offset) ^ mask);
   const std::wstring copy = temp_dir() + L"\\quorin-tests\\payload_indexed_changed.exe";
@@ -75,9 +80,9 @@ TEST(PayloadIndex, DamagedIndexIsNoIndexAndTheStartRepairs) {
     std::size_t occurrence;
     std::size_t offset;
   } damages[] = {
-      {"its magic", "QZIX", 0, 0},
-      {"a name in it", kName, 1, 14},
-      {"its version", "QZIX", 0, 4},
+      {"its magic", "QZIX", kLast, 0},
+      {"a name in it", kName, kLast, 14},
+      {"its version", "QZIX", kLast, 4},
   };
   for (const auto& damage : damages) {
     const std::wstring exe = changed_copy(damage.bytes, damage.occurrence, damage.offset, 0x01);

@@ -14,6 +14,8 @@ import time
 import exe_layout
 
 LEVEL = 9
+# The folder under the local application data that launchers unpack into.
+TARGET_PARENT = 'quorin-bench'
 
 
 def _hash_tree(h, folder, skip_prefix=None):
@@ -49,9 +51,11 @@ def pack_command(build, tree, output, spec, level=None, command='build'):
     return args
 
 
-def ensure_packed(build, payload, tree, payload_key, root, log):
-    """The payload's launcher and what the benchmark needs to know of it."""
-    spec = '{CACHE_DIR}\\quorin-bench\\' + payload.name
+def ensure_packed(build, payload, tree, payload_key, root, log, parent=TARGET_PARENT):
+    """The payload's launcher and what the benchmark needs to know of it;
+    build is the build folder whose packer packs it, and the launcher
+    unpacks into {CACHE_DIR}\\<parent>\\<payload name>."""
+    spec = '{CACHE_DIR}\\' + parent + '\\' + payload.name
     key = hashlib.sha256(('%s %s %s %d' % (payload_key, packer_key(build), spec, LEVEL)).encode()).hexdigest()[:16]
     os.makedirs(root, exist_ok=True)
     exe = os.path.join(root, payload.name + '.exe')
@@ -69,7 +73,8 @@ def ensure_packed(build, payload, tree, payload_key, root, log):
     entries, archive_bytes = exe_layout.archive_entries(exe, offset, frame_length)
     info = {'key': key, 'name': payload.name, 'exe': exe, 'exe_bytes': os.path.getsize(exe), 'offset': offset,
             'length': length, 'frame_bytes': frame_length, 'window': window, 'entries': entries,
-            'archive_bytes': archive_bytes, 'pack_seconds': seconds, 'level': LEVEL, 'target': payload.name}
+            'archive_bytes': archive_bytes, 'pack_seconds': seconds, 'level': LEVEL, 'target': payload.name,
+            'parent': parent}
     with open(info_path, 'w') as f:
         json.dump(info, f)
     return info

@@ -32,84 +32,194 @@ def _s(value):
     return '%.3f s' % value
 
 
-def _row(rows, figure, launcher='', reference='', ratio=None, target='', paired=None, cpu=None):
-    def text(value):
-        return '' if value is None else '%.2f' % value
-    rows.append((figure, launcher, reference, text(ratio), text(paired), text(cpu), target))
+ONE_CPU = 'one_cpu'
+MODE_TITLES = {'one_cpu': '1 CPU', 'all_cpus': 'all CPUs'}
+# The cells of one mode's group of columns, and the column they share the
+# right alignment of numbers with.
+GROUP = ('launcher', 'reference', 'ratio', 'paired', 'cpu', 'new/old')
+NUMERIC = ('ratio', 'paired', 'cpu', 'new/old')
 
 
-def _payload_rows(rows, name, p):
-    m = p['median_s']
-    _row(rows, '%s: %d files, %.1f MB, frame %.1f MB' % (p['title'], p['files'], p['bytes'] / MB,
-                                                        p['frame_bytes'] / MB))
-    rewrote = p.get('second_start_rewrote_files')
-    _row(rows, '  second start' + (' (REWROTE %d FILES)' % rewrote if rewrote else ''), _s(m['second']),
-         '%s = decode %.3f + open/map/crc32 %.3f' % (_s(p['second_reference_s']), m['decode'], m['crc']),
-         p['second_ratio'], '<= %.2f' % SECOND_TARGET, p['second_ratio_paired'], p.get('second_ratio_cpu'))
-    _row(rows, '  first start', _s(m['first']), '%s decode + writing' % _s(p['first_reference_s']),
-         p['first_ratio'], '<= %.2f' % FIRST_TARGET, p['first_ratio_paired'], p.get('first_ratio_cpu'))
+def _modes(p):
+    """A payload's figures by mode; figures written before there were modes
+    were all taken on one CPU."""
+    return p.get('modes') or {ONE_CPU: p}
+
+
+def _number(value):
+    return '' if value is None else '%.2f' % value
+
+
+class _Table:
+    """Rows of a figure, its target, and per mode its cells (launcher,
+    reference, ratio, paired, cpu, new/old); a mode's cells left out are
+    blank."""
+
+    def __init__(self, modes, with_baseline):
+        self.modes = modes
+        self.group = GROUP if with_baseline else GROUP[:-1]
+        self.rows = []
+
+    def row(self, figure, target='', **cells_by_mode):
+        """cells_by_mode: mode -> dict of the group's cells (numbers for the
+        numeric ones)."""
+        cells = [figure]
+        for mode in self.modes:
+            values = cells_by_mode.get(mode, {})
+            cells += [_number(values.get(c)) if c in NUMERIC else values.get(c, '') for c in self.group]
+        self.rows.append(cells + [target])
+
+    def lines(self):
+        headers = ['figure'] + list(self.group) * len(self.modes) + ['target']
+        widths = [max(len(headers[i]), *(len(r[i]) for r in self.rows)) for i in range(len(headers))]
+        numeric = [False] + [c in NUMERIC for c in self.group] * len(self.modes) + [False]
+
+        def line(cells):
+            return '  '.join(c.rjust(w) if n else c.ljust(w) for c, w, n in zip(cells, widths, numeric)).rstrip()
+
+        # The group titles above their columns.
+        width_of_group = sum(widths[1:1 + len(self.group)]) + 2 * (len(self.group) - 1)
+        titles = ' ' * widths[0]
+        for mode in self.modes:
+            title = ' %s ' % MODE_TITLES[mode]
+            titles += '  ' + title.center(width_of_group, '-')
+        return [titles.rstrip(), line(headers), line(['-' * w for w in widths])] + [line(r) for r in self.rows]
+
+
+def _seconds_cells(figures, key, reference, ratio, paired, cpu, against=None):
+    """Cells of one start figure in one mode."""
+    return {'launcher': _s(figures['median_s'][key]) if key in figures['median_s'] else '',
+            'reference': reference, 'ratio': figures.get(ratio), 'paired': figures.get(paired),
+            'cpu': figures.get(cpu), 'new/old': against}
+
+
+def _start_rows(t, title, target, p, baseline, key, reference_of, ratio_key, baseline_note=''):
+    """A start figure's row (this tree's launcher, each mode) and, with a
+    baseline, the baseline launcher's row below it."""
+    modes = _modes(p)
+    cells = {}
+    for mode, m in modes.items():
+        against = m.get('vs_baseline', {}).get(('second' if key == 'direct' else key) + '_paired')
+        launcher_key = 'second' if key == 'direct' else key
+        cells[mode] = _seconds_cells(m, launcher_key, reference_of(m), ratio_key, ratio_key + '_paired',
+                                     ratio_key + '_cpu', against)
+    t.row(title, target, **cells)
+    if baseline:
+        cells = {}
+        for mode, m in modes.items():
+            if 'baseline' in m:
+                cells[mode] = _seconds_cells(m['baseline'], 'second' if key == 'direct' else key, '', ratio_key,
+                                             ratio_key + '_paired', ratio_key + '_cpu')
+        t.row('    baseline %s%s' % (baseline, baseline_note), **cells)
+
+
+def _rewrote(figures):
+    """A second start that wrote files again: a fault in what is timed."""
+    rewrote = (figures or {}).get('second_start_rewrote_files')
+    return ' (REWROTE %d FILES)' % rewrote if rewrote else ''
+
+
+def _payload_rows(t, p, baseline):
+    first_mode = next(iter(_modes(p)))
+    t.row('%s: %d files, %.1f MB, frame %.1f MB' % (p['title'], p['files'], p['bytes'] / MB, p['frame_bytes'] / MB))
+    _start_rows(t, '  second start / (decode + open/map/crc32)' + _rewrote(p), '<= %.2f' % SECOND_TARGET, p,
+                baseline, 'second', lambda m: '%.3f+%.3f s' % (m['median_s']['decode'], m['median_s']['crc']),
+                'second_ratio', _rewrote(p.get('baseline')))
+    _start_rows(t, '  first start / plain decode + writing', '<= %.2f' % FIRST_TARGET, p, baseline, 'first',
+                lambda m: _s(m['first_reference_s']), 'first_ratio')
     target = '<= 1.00'
     if p['bytes'] <= 10 * MB:
         target += ', <= %d MiB' % SMALL_PAYLOAD_MEMORY_MIB
-    _row(rows, '  peak private memory (2nd start)', '%.1f MiB' % p['peak_anon_mib'],
-         '%.1f MiB = window %.0f + 16; resident %.1f; decode alone %.1f' %
-         (p['memory_limit_mib'], p['window_bytes'] / MIB, p['peak_rss_mib'], p['decode_peak_anon_mib']),
-         p['memory_ratio'], target)
-    if 'direct_reference_s' in p:
-        _row(rows, '  second start vs direct', _s(m['second']),
-             '%s = empty program %.3f + child %.3f' % (_s(p['direct_reference_s']), m['empty'], m['child']),
-             p['direct_ratio'], '<= %.2f' % DIRECT_TARGET, p['direct_ratio_paired'])
-        _row(rows, '  first start vs direct', _s(m['first']), _s(p['direct_reference_s']), p['direct_ratio_first'])
+    memory_mode = p.get('memory_mode', first_mode)
+    t.row('  peak private memory, 2nd start / (window %.0f + 16 MiB)' % (p['window_bytes'] / MIB), target,
+          **{memory_mode: {'launcher': '%.1f MiB' % p['peak_anon_mib'],
+                           'reference': '%.1f MiB' % p['memory_limit_mib'], 'ratio': p['memory_ratio'],
+                           'new/old': p.get('memory_vs_baseline')}})
+    old = p.get('baseline')
+    if baseline and old:
+        t.row('    baseline %s' % baseline,
+              **{memory_mode: {'launcher': '%.1f MiB' % old['peak_anon_mib'],
+                               'reference': '%.1f MiB' % old['memory_limit_mib'], 'ratio': old['memory_ratio']}})
+    t.row('    resident peak / the decode alone\'s private peak',
+          **{memory_mode: {'launcher': '%.1f MiB' % p['peak_rss_mib'],
+                           'reference': '%.1f MiB' % p['decode_peak_anon_mib']}})
+    if 'direct_reference_s' in _modes(p)[first_mode]:
+        def direct(m):
+            return '%.3f+%.3f s' % (m['median_s']['empty'], m['median_s']['child'])
+        _start_rows(t, '  second start / (empty program + child)', '<= %.2f' % DIRECT_TARGET, p, baseline, 'direct',
+                    direct, 'direct_ratio')
+        t.row('  first start / (empty program + child)', **{mode: {'launcher': _s(m['median_s']['first']),
+                                                                   'reference': direct(m),
+                                                                   'ratio': m['direct_ratio_first']}
+                                                            for mode, m in _modes(p).items()})
+
+
+def _stub_rows(t, mode, stub, old, baseline):
+    t.row('launcher exe (the small child\'s)')
+    t.row('  stub without resources', '<= %d KiB' % STUB_TARGET_KIB,
+          **{mode: {'launcher': '%.1f KiB' % (stub['stub_without_resources_bytes'] / KIB),
+                    'reference': 'stub %.1f, resources %.1f KiB' % (stub['stub_bytes'] / KIB,
+                                                                    stub['resources_bytes'] / KIB),
+                    'new/old': stub['stub_without_resources_bytes'] / old['stub_without_resources_bytes']
+                    if old else None}})
+    if old:
+        t.row('    baseline %s' % baseline,
+              **{mode: {'launcher': '%.1f KiB' % (old['stub_without_resources_bytes'] / KIB),
+                        'reference': 'stub %.1f, resources %.1f KiB' % (old['stub_bytes'] / KIB,
+                                                                        old['resources_bytes'] / KIB)}})
+    t.row('  default icon images', '<= %d KiB' % ICON_TARGET_KIB,
+          **{mode: {'launcher': '%.1f KiB' % (stub['icon_bytes'] / KIB),
+                    'reference': '%d images, %d PNG' % (stub['icon_images'], stub['icon_png_images'])}})
+    t.row('  attached data offset', **{mode: {'launcher': '%d' % stub['attached_offset'],
+                                              'reference': '4 KiB-aligned' if stub['attached_offset_4k_aligned']
+                                              else 'not 4 KiB-aligned'}})
+
+
+def _packing_rows(t, mode, pk):
+    threads = pk['levels'][0]['threads'] if pk['levels'] else 0
+    t.row('packing vs zstd -T%d (wine PE sample: %d files, %.1f MB)' % (threads, pk['files'], pk['archive_bytes'] / MB))
+    for level in pk['levels']:
+        t.row('  level %d: size' % level['level'], '<= %.2f' % PACK_SIZE_TARGET,
+              **{mode: {'launcher': '%.2f MB' % (level['frame_bytes'] / MB),
+                        'reference': 'zstd %.2f MB' % (level['zstd_bytes'] / MB), 'ratio': level['size_ratio']}})
+        packer = 'archive %.2f s, build %.2f s' % (level['archive_s'], level['build_s']) \
+            if level.get('archive_s') is not None else 'build %.2f s' % level['build_s']
+        t.row('  level %d: time' % level['level'], '< 1.00',
+              **{mode: {'launcher': packer, 'reference': 'zstd %.2f s' % level['zstd_s'],
+                        'ratio': level['time_ratio']}})
 
 
 def table(results):
     machine = results['machine']
     s = results['settings']
+    modes = s.get('modes', [ONE_CPU])
+    old = results.get('baseline')
+    baseline = old['commit'][:10] if old else None
     lines = ['quorin launcher benchmark, %s, commit %s%s' % (results['started'], (machine['git_commit'] or '?')[:10],
                                                             ' (with local changes)' if machine['git_dirty'] else ''),
-             '%s on %d CPUs; launcher, references and wineserver pinned to CPU %d; medians of %d rounds '
-             '(small child %d, series %d); load average %.2f before, %.2f after' %
+             '%s on %d CPUs; wineserver pinned to CPU %d; 1 CPU: launcher and references pinned there too, all '
+             'CPUs: free; medians of %d rounds (small child %d, series %d); load average %.2f before, %.2f after' %
              (machine['wine'], machine['cpus'], s['timed_cpu'], s['runs'], s['small_runs'], s['series_runs'],
               results['load_average_before'][0], results['load_average_after'][0])]
+    if old:
+        lines.append('baseline: %s = commit %s, its launcher started beside this tree\'s in every round (order '
+                     'alternating), from its own packer and stub' % (old['ref'], old['commit']))
     if results.get('note'):
         lines.append('note: ' + results['note'])
-    rows = []
+    t = _Table(modes, old is not None)
     order = ['app', 'wine', 'small'] + [n for n, p in results['payloads'].items() if p['group'] in ('size', 'count')]
     for name in order:
         if name in results['payloads']:
-            _payload_rows(rows, name, results['payloads'][name])
-    stub = results['stub']
-    _row(rows, 'launcher exe (the small child\'s)')
-    _row(rows, '  stub without resources', '%.1f KiB' % (stub['stub_without_resources_bytes'] / KIB),
-         'stub %.1f KiB, resources %.1f KiB' % (stub['stub_bytes'] / KIB, stub['resources_bytes'] / KIB),
-         None, '<= %d KiB' % STUB_TARGET_KIB)
-    _row(rows, '  default icon images', '%.1f KiB' % (stub['icon_bytes'] / KIB),
-         '%d images, %d of them PNG' % (stub['icon_images'], stub['icon_png_images']), None,
-         '<= %d KiB' % ICON_TARGET_KIB)
-    _row(rows, '  attached data offset', '%d' % stub['attached_offset'],
-         '4 KiB-aligned' if stub['attached_offset_4k_aligned'] else 'not 4 KiB-aligned')
+            _payload_rows(t, results['payloads'][name], baseline)
+    _stub_rows(t, modes[0], results['stub'], old['stub'] if old else None, baseline)
     if 'packing' in results:
-        pk = results['packing']
-        threads = pk['levels'][0]['threads'] if pk['levels'] else 0
-        _row(rows, 'packing vs zstd -T%d (wine PE sample: %d files, %.1f MB)' % (threads, pk['files'],
-                                                                              pk['archive_bytes'] / MB))
-        for level in pk['levels']:
-            _row(rows, '  level %d: size' % level['level'], '%.2f MB' % (level['frame_bytes'] / MB),
-                 'zstd %.2f MB' % (level['zstd_bytes'] / MB), level['size_ratio'], '<= %.2f' % PACK_SIZE_TARGET)
-            packer = 'archive %.2f s, build %.2f s' % (level['archive_s'], level['build_s']) \
-                if level.get('archive_s') is not None else 'build %.2f s' % level['build_s']
-            _row(rows, '  level %d: time' % level['level'], packer, 'zstd %.2f s' % level['zstd_s'],
-                 level['time_ratio'], '< 1.00')
-    headers = ('figure', 'launcher', 'reference', 'ratio', 'paired', 'cpu', 'target')
-    widths = [max(len(headers[i]), *(len(r[i]) for r in rows)) for i in range(len(headers))]
-
-    def line(cells):
-        return '  '.join(c.rjust(w) if 3 <= i <= 5 else c.ljust(w)
-                         for i, (c, w) in enumerate(zip(cells, widths))).rstrip()
-
-    lines += ['', line(headers), line(['-' * w for w in widths])] + [line(r) for r in rows]
+        _packing_rows(t, modes[0], results['packing'])
+    lines += [''] + t.lines()
     lines.append('ratio: of the medians; paired: median of the ratios round by round; cpu: of the medians of CPU '
                  'time (the program and the wineserver), less moved by other work on the machine')
+    if old:
+        lines.append('new/old: this tree\'s launcher over the baseline\'s (%s), median of the ratios round by round; '
+                     'the baseline\'s rows give its own figures against the same references' % baseline)
     lines.append('took %.0f s' % results['duration_s'])
     return '\n'.join(lines)
 
@@ -126,7 +236,10 @@ def chart(results, path):
               ('first', 'first start', '-', 's'), ('first_reference_s', 'decode + writing alone', ':', 's')]
 
     def value(p, key):
-        return p['median_s'][key] if key in p['median_s'] else p[key]
+        # On one CPU where it was measured so, else free.
+        modes = _modes(p)
+        m = modes.get(ONE_CPU) or next(iter(modes.values()))
+        return m['median_s'][key] if key in m['median_s'] else m[key]
 
     figure, (by_size, by_count) = plt.subplots(1, 2, figsize=(13, 5.5))
     for axis, group, x_of, label in ((by_size, 'size', lambda p: p['bytes'] / MB, 'payload size (MB), 300 files'),
@@ -144,7 +257,7 @@ def chart(results, path):
         if name in payloads:
             p = payloads[name]
             for key, color, start in (('second', 'C0', 'second'), ('first', 'C3', 'first')):
-                by_size.scatter([p['bytes'] / MB], [p['median_s'][key]], marker=marker, color=color, zorder=3,
+                by_size.scatter([p['bytes'] / MB], [value(p, key)], marker=marker, color=color, zorder=3,
                                 label='%s, %d files: %s start' % (p['title'], p['files'], start))
     for axis in (by_size, by_count):
         axis.set_ylim(bottom=0)

@@ -1,9 +1,11 @@
 """The launcher benchmark: makes and packs its payloads (once, cached under
 build/bench), times the launcher's first and second start under Wine beside
-the references of each figure, measures memory, stub and icon sizes and the
-packer against zstd, then prints one table, writes the figures as JSON and
-draws start time against payload size and file count. Figures only, no pass
-or fail. Run it through scripts/bench.sh, which builds first.
+the references of each figure (and, with --baseline, beside the launcher of
+another commit), pinned to one CPU and free to use every CPU, measures
+memory, stub and icon sizes and the packer against zstd, then prints one
+table, writes the figures as JSON and draws start time against payload size
+and file count. Figures only, no pass or fail. Run it through
+scripts/bench.sh, which builds first.
 """
 
 import argparse
@@ -17,6 +19,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import baseline as baseline_build  # noqa: E402
 import exe_layout  # noqa: E402
 import measure  # noqa: E402
 import packing  # noqa: E402
@@ -28,6 +31,9 @@ ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 STARTED = time.monotonic()
+# The baseline's launchers unpack beside this tree's, under a folder name of
+# the same length, so that both write paths of the same length.
+BASELINE_PARENT = 'quorin-basis'
 
 
 def log(text):
@@ -107,6 +113,14 @@ def main():
     parser.add_argument('--no-packing', action='store_true', help='leave out the packer against zstd')
     parser.add_argument('--only', help='time only these payloads, comma-separated (the small child always): '
                         'wine, app, small, size-10MB ... size-700MB, files-10 ... files-10000')
+    parser.add_argument('--baseline', metavar='REF',
+                        help='also time the launcher of commit REF (a commit, branch or tag): its packer is built in '
+                        'a worktree under BUILD/bench/baseline/<commit>, packs every payload into '
+                        'BUILD/bench/packed-baseline/<commit>, and its launcher runs beside this tree\'s in every '
+                        'round; the table gives new/old per figure (median of the ratios round by round)')
+    parser.add_argument('--cpus', choices=('one', 'all', 'both'), default='both',
+                        help='time each start pinned to one CPU with the wineserver, free to use every CPU, or both '
+                        '(default: both, which doubles the rounds\' time)')
     parser.add_argument('--report', metavar='JSON', help='print the table and draw the chart of earlier figures')
     args = parser.parse_args()
     if args.report:
@@ -132,11 +146,18 @@ def main():
         os.sched_setaffinity(0, set(range(os.cpu_count())) - {TIMED_CPU})
 
     started = time.time()
-    results = {'schema': 1, 'started': datetime.datetime.now().astimezone().isoformat(timespec='seconds'),
+    modes = {'one': (measure.ONE_CPU,), 'all': (measure.ALL_CPUS,), 'both': measure.MODES}[args.cpus]
+    results = {'schema': 2, 'started': datetime.datetime.now().astimezone().isoformat(timespec='seconds'),
                'note': args.note, 'machine': machine_facts(), 'load_average_before': list(os.getloadavg()),
                'settings': {'runs': args.runs, 'small_runs': args.small_runs, 'series_runs': args.series_runs,
-                            'timed_cpu': TIMED_CPU, 'memory_sample_interval_ms': 1, 'pack_level': packing.LEVEL},
+                            'timed_cpu': TIMED_CPU, 'memory_sample_interval_ms': 1, 'pack_level': packing.LEVEL,
+                            'modes': list(modes)},
                'payloads': {}}
+    baseline = None
+    if args.baseline:
+        commit, build_of_baseline = baseline_build.ensure_built(ROOT, bench, args.baseline, log)
+        baseline = {'ref': args.baseline, 'commit': commit, 'build': build_of_baseline,
+                    'packed': os.path.join(bench, 'packed-baseline', commit)}
 
     all_payloads = payloads.all_payloads()
     remove_stale(bench, [p.name for p in all_payloads])
@@ -153,6 +174,9 @@ def main():
         tree, key = payloads.ensure_payload(payload, child, os.path.join(bench, 'payloads'), log)
         packed[payload.name] = packing.ensure_packed(build, payload, tree, key, os.path.join(bench, 'packed'), log)
         packed[payload.name]['tree'] = tree
+        if baseline and payload.name in timed:
+            baseline[payload.name] = packing.ensure_packed(baseline['build'], payload, tree, key, baseline['packed'],
+                                                           log, BASELINE_PARENT)
 
     empty, launcher_dlls, empty_dlls = build_empty_program(packed['small']['exe'], os.path.join(bench, 'empty'))
     results['imports'] = {'launcher': launcher_dlls, 'empty_program': empty_dlls}
@@ -172,7 +196,8 @@ def main():
         for name in order:
             rounds, with_direct = rounds_of.get(name, args.series_runs), name == 'small'
             log('timing %s' % name)
-            figures = measure.measure(wine, dict(packed[name], name=name), programs, rounds, work, log, with_direct)
+            figures = measure.measure(wine, dict(packed[name], name=name), programs, rounds, work, log, with_direct,
+                                      baseline[name] if baseline else None, modes)
             info = packed[name]
             payload = next(p for p in all_payloads if p.name == name)
             figures.update({'title': payload.title, 'group': payload.group, 'files': len(info['entries']),
@@ -185,6 +210,9 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     results['stub'] = stub_figures(packed['small'])
+    if baseline:
+        results['baseline'] = {'ref': args.baseline, 'commit': baseline['commit'],
+                               'stub': stub_figures(baseline['small'])}
     if not args.no_packing:
         log('packing at levels 3, 9 and 19 against zstd')
         results['packing'] = {'payload': 'pack', 'files': len(packed['pack']['entries']),

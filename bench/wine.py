@@ -1,7 +1,8 @@
 """Running Windows programs for the benchmark: a Wine prefix of its own, one
-wineserver kept running and pinned to CPU 0 like every program timed, wall
-times, and the memory of the Linux process that runs the exe, sampled from
-/proc while it runs. Starts and stops processes; writes the prefix.
+wineserver kept running and pinned to CPU 0, each program either pinned
+there with it or free to use every CPU, wall times, and the memory of the
+Linux process that runs the exe, sampled from /proc while it runs. Starts
+and stops processes; writes the prefix.
 """
 
 import os
@@ -21,6 +22,12 @@ def windows_path(path):
 
 def _pin():
     os.sched_setaffinity(0, {TIMED_CPU})
+
+
+def _free():
+    """Every CPU: the benchmark itself keeps off the timed CPU, and a child
+    would inherit that."""
+    os.sched_setaffinity(0, set(range(os.cpu_count() or 1)))
 
 
 def _cpu_ns(pid):
@@ -140,16 +147,18 @@ class Wine:
                 self.server.wait()
             self.server = None
 
-    def run(self, program, args=(), sample_memory=False, interval=0.001, extra_env=None):
-        """Runs program under Wine on CPU 0 and returns its wall time (and
-        memory when sampled); a non-zero exit code is an error."""
+    def run(self, program, args=(), sample_memory=False, interval=0.001, extra_env=None, pinned=True):
+        """Runs program under Wine on CPU 0 (on every CPU when not pinned)
+        and returns its wall time (and memory when sampled); a non-zero exit
+        code is an error."""
         env = dict(self.env, **(extra_env or {}))
         # Output to files, not pipes: a process that outlives the program
         # (a Wine service started on the way) must not hold the run open.
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             server_before = _cpu_ns(self.server.pid) if self.server is not None else None
             start = time.perf_counter()
-            process = subprocess.Popen(self.loader + [program] + list(args), env=env, preexec_fn=_pin, stdout=out,
+            process = subprocess.Popen(self.loader + [program] + list(args), env=env,
+                                       preexec_fn=_pin if pinned else _free, stdout=out,
                                        stderr=err, stdin=subprocess.DEVNULL)
             sampler = None
             if sample_memory:

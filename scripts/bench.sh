@@ -4,7 +4,9 @@
 # build/bench), times the launcher under Wine beside the reference of each
 # figure and prints one table; the figures go to build/bench/results.json and
 # the chart to build/bench/start-times.png. Figures only, no pass or fail.
-# Usage: scripts/bench.sh [--runs N] [--only NAMES] [--note TEXT] ... (--help)
+# With --baseline REF, run.py also builds the packer of commit REF (in a
+# worktree under build/bench/baseline) and times its launcher beside this one.
+# Usage: scripts/bench.sh [--runs N] [--only NAMES] [--baseline REF] [--note TEXT] ... (--help)
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
 case " $* " in

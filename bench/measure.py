@@ -14,6 +14,7 @@ import os
 import shutil
 import statistics
 
+from packing import TARGET_PARENT
 from wine import windows_path
 
 MIB = 1024 * 1024
@@ -60,7 +61,7 @@ class Launcher:
 
     def __init__(self, wine, packed, suffix=''):
         self.exe = packed['exe']
-        parent = packed.get('parent', 'quorin-bench')
+        parent = packed.get('parent', TARGET_PARENT)
         self.target = os.path.join(wine.local_app_data(), parent, packed['target'])
         self.target_windows = 'C:' + self.target[len(wine.drive_c()):].replace('/', '\\')
         self.first_entry = packed['entries'][0][0]

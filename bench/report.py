@@ -131,7 +131,9 @@ def _payload_rows(t, p, baseline):
     if p['bytes'] <= 10 * MB:
         target += ', <= %d MiB' % SMALL_PAYLOAD_MEMORY_MIB
     memory_mode = p.get('memory_mode', first_mode)
-    t.row('  peak private memory, 2nd start / (window %.0f + 16 MiB)' % (p['window_bytes'] / MIB), target,
+    window = p['window_bytes']
+    window = '%.0f KiB' % (window / KIB) if window < MIB else '%.0f MiB' % (window / MIB)
+    t.row('  peak private memory, 2nd start / (window %s + 16 MiB)' % window, target,
           **{memory_mode: {'launcher': '%.1f MiB' % p['peak_anon_mib'],
                            'reference': '%.1f MiB' % p['memory_limit_mib'], 'ratio': p['memory_ratio'],
                            'new/old': p.get('memory_vs_baseline')}})

@@ -34,6 +34,7 @@ STARTED = time.monotonic()
 # The baseline's launchers unpack beside this tree's, under a folder name of
 # the same length, so that both write paths of the same length.
 BASELINE_PARENT = 'quorin-basis'
+assert len(BASELINE_PARENT) == len(packing.TARGET_PARENT)
 
 
 def log(text):

@@ -230,8 +230,10 @@ def _against_baseline(runs, medians, cpu_medians):
     result = {}
     for figure in ('second', 'first'):
         old = figure + '_baseline'
+        rounds = [n / o for n, o in zip(runs[figure], runs[old])]
         result[figure] = medians[figure] / medians[old]
-        result[figure + '_paired'] = median([n / o for n, o in zip(runs[figure], runs[old])])
+        result[figure + '_rounds'] = rounds
+        result[figure + '_paired'] = median(rounds)
         if cpu_medians is not None:
             result[figure + '_cpu'] = cpu_medians[figure] / cpu_medians[old]
     return result

@@ -236,6 +236,10 @@ def chart(results, path):
     payloads = results['payloads']
     series = [('second', 'second start', '-', 'o'), ('second_reference_s', 'decode + open/map/crc32 alone', ':', 'o'),
               ('first', 'first start', '-', 's'), ('first_reference_s', 'decode + writing alone', ':', 's')]
+    if results.get('baseline'):
+        old = results['baseline']['commit'][:10]
+        series += [('second_baseline', 'second start of %s' % old, '--', 'x'),
+                   ('first_baseline', 'first start of %s' % old, '--', '+')]
 
     def value(p, key):
         # On one CPU where it was measured so, else free.

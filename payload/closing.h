@@ -12,8 +12,9 @@ inline constexpr unsigned kCloseThreadCap = 4;
 inline constexpr unsigned kCloseQueueCap = 256;
 
 // Hands the handle of a placed file to a closing thread (started on first
-// use, one per processor up to the cap); closes it at once when no thread can
-// be had or the queue is full. Main thread only.
+// use, one per processor the process may use up to the cap, none when it may
+// use one); closes it at once when no thread can be had or the queue is
+// full. Main thread only.
 void close_later(void* handle);
 
 // Waits until every handed handle is closed and the closing threads have

@@ -37,7 +37,6 @@ add_library(quorin_launcher STATIC
   errors/system_error.cpp
   launcher/env.cpp
   template/expand.cpp
-  payload/closing.cpp
   payload/file_checksum.cpp
   payload/indexed_start.cpp
   payload/staging.cpp

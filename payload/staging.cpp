@@ -9,7 +9,6 @@
 #include "errors/fatal.h"
 #include "errors/temporary_file.h"
 #include "launcher/wide_text.h"
-#include "payload/closing.h"
 #include "payload/temporary_name.h"
 #include "payload/unpack.h"
 
@@ -129,13 +128,10 @@ void* open_staged_file(const wchar_t* path) {
   // our number is in the way.
   for (int tries = 0; tries < 4; ++tries) {
     make_beside(g_staged_path, path);
-    // Others may not delete it; DELETE access lets this handle rename it.
-    // They may read it: nobody reads a temporary by its name, and once it
-    // has its real name, whole and verified, another launcher of the same
-    // build checks it as current while its close is still pending.
-    // CREATE_NEW never opens a file that is already there.
-    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           CREATE_NEW, 0, nullptr);
+    // Others may only write, as for any file being written, and not delete
+    // it; DELETE access lets this handle rename it. CREATE_NEW never opens a
+    // file that is already there.
+    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
     if (g_staged != INVALID_HANDLE_VALUE) {
       errors::hold_temporary_file(g_staged_path, g_staged);
       return g_staged;
@@ -169,11 +165,9 @@ void place_staged_file(const wchar_t* path, std::uint64_t size, std::uint32_t st
     slept += delay;
     delay = delay * 2 < kLongestRetryDelayMilliseconds ? delay * 2 : kLongestRetryDelayMilliseconds;
   }
-  // The file has its real name: closing it is all that is left, on a
-  // closing thread, while the main thread goes on to the next file.
-  errors::forget_temporary_file();
-  close_later(g_staged);
+  CloseHandle(g_staged);
   g_staged = INVALID_HANDLE_VALUE;
+  errors::forget_temporary_file();
   if (g_aside_made) delete_temporary(g_aside_path);
   g_aside_made = false;
 }

@@ -12,7 +12,6 @@
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/checksum.h"
-#include "payload/closing.h"
 #include "payload/directory_cache.h"
 #include "payload/entry.h"
 #include "payload/file_checksum.h"
@@ -127,7 +126,6 @@ void unpack_payload() {
     const EntryRead read = read_entry_header(g_entry);
     if (read == EntryRead::kEndMarker) {
       if (index_held() && index != index_entry_count()) errors::fail_plain(errors::kDecodeMessage);
-      close_all_pending();
       return;
     }
     if (read != EntryRead::kEntry) errors::fail_plain(errors::kDecodeMessage);

@@ -8,14 +8,9 @@
 
 namespace quorin::payload {
 
-std::uint32_t file_checksum(const wchar_t* path, std::uint64_t expected_size, unsigned char* buffer,
-                            bool* absent) {
+std::uint32_t file_checksum(const wchar_t* path, std::uint64_t expected_size, unsigned char* buffer) {
   HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                             nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (absent != nullptr) {
-    *absent = file == INVALID_HANDLE_VALUE &&
-              (GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND);
-  }
   if (file == INVALID_HANDLE_VALUE) return 0;
   // A small file is read whole into a buffer one byte larger than the entry,
   // so the read itself says whether the file has the entry's length: a

@@ -12,9 +12,7 @@ namespace quorin::payload {
 inline constexpr std::uint64_t kReadCheckCap = std::uint64_t{1} << 20;
 
 // 0 when the file at path is missing, unreadable or of another size than
-// expected_size; buffer holds kReadCheckCap bytes. absent, when given, says
-// whether the file or its folder is not there at all.
-std::uint32_t file_checksum(const wchar_t* path, std::uint64_t expected_size, unsigned char* buffer,
-                            bool* absent = nullptr);
+// expected_size; buffer holds kReadCheckCap bytes.
+std::uint32_t file_checksum(const wchar_t* path, std::uint64_t expected_size, unsigned char* buffer);
 
 }  // namespace quorin::payload

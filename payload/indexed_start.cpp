@@ -20,14 +20,13 @@ using launcher::kPathCap;
 const unsigned char* g_index = nullptr;
 std::uint64_t g_count = 0;
 // Where each entry starts in the index, so that any thread can read any
-// entry; and what the check found (kCurrent, kAbsent, or 0: neither). Heap
+// entry; and what the check found (kCurrent, or 0: not current). Heap
 // arrays of g_count items, kept for the rest of the process.
 std::uint64_t* g_offsets = nullptr;
 unsigned char* g_current = nullptr;
 // The next entry a thread takes; every thread takes entries until none is left.
 volatile LONG64 g_next = 0;
 constexpr unsigned char kCurrent = 1;
-constexpr unsigned char kAbsent = 2;
 // A checking thread's stack: its path and entry (about 10 KiB) and the
 // system's calls, reserved, not committed.
 constexpr SIZE_T kCheckStackSize = 256 * 1024;
@@ -52,9 +51,7 @@ DWORD WINAPI check_entries(void*) {
     if (buffer == nullptr) continue;
     index_read_entry(g_index, g_offsets[i], entry);
     join_target(path, entry);
-    bool absent = false;
-    const std::uint32_t checksum = file_checksum(path, entry.size, buffer, &absent);
-    g_current[i] = checksum == entry.stored_checksum ? kCurrent : absent ? kAbsent : 0;
+    g_current[i] = file_checksum(path, entry.size, buffer) == entry.stored_checksum ? kCurrent : 0;
   }
   std::free(buffer);
   return 0;
@@ -128,8 +125,6 @@ bool check_files_from_index() {
 std::uint64_t index_entry_count() { return g_count; }
 
 bool index_file_current(std::uint64_t i) { return i < g_count && g_current[i] == kCurrent; }
-
-bool index_file_absent(std::uint64_t i) { return i < g_count && g_current[i] == kAbsent; }
 
 bool index_entry_matches(std::uint64_t i, const EntryHeader& header) {
   if (i >= g_count) return false;

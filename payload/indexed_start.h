@@ -32,9 +32,6 @@ bool check_files_from_index();
 // header read from the archive is the index's entry i (name, size, checksum).
 std::uint64_t index_entry_count();
 bool index_file_current(std::uint64_t i);
-// Whether the check found neither entry i's file nor its folder: a file to
-// write with no second look.
-bool index_file_absent(std::uint64_t i);
 bool index_entry_matches(std::uint64_t i, const EntryHeader& header);
 
 }  // namespace quorin::payload

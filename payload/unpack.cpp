@@ -144,11 +144,12 @@ void unpack_payload() {
     HANDLE output = INVALID_HANDLE_VALUE;
     // A stored 0 is outside the format: it must not match a missing file, and
     // the data written for it fails the verification below. A file the
-    // index's check found current, or found missing, is not looked at a
-    // second time.
+    // index's check found current is not checked a second time; any other is
+    // looked at again now, since another launcher of the same build starting
+    // at the same time may have placed it since the check (writing it again
+    // would move a file its child runs aside for a moment).
     const bool current = index_held() && index_file_current(index);
-    const bool absent = index_held() && index_file_absent(index);
-    if (!current && (stored == 0 || absent || existing_checksum(g_target_path, size) != stored)) {
+    if (!current && (stored == 0 || existing_checksum(g_target_path, size) != stored)) {
       ensure_parent_directories(g_target_path);
       output = open_staged_file(g_target_path);
     }

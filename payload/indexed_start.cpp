@@ -109,7 +109,8 @@ bool check_files_from_index() {
   // share to the others.
   HANDLE threads[kCheckThreadCap];
   unsigned started = 0;
-  for (unsigned t = 1; t < check_thread_count(); ++t) {
+  const unsigned wanted = check_thread_count();
+  for (unsigned t = 1; t < wanted; ++t) {
     HANDLE thread = CreateThread(nullptr, kCheckStackSize, check_entries, nullptr, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
     if (thread != nullptr) threads[started++] = thread;
   }

@@ -39,6 +39,7 @@ add_library(quorin_launcher STATIC
   template/expand.cpp
   payload/file_checksum.cpp
   payload/indexed_start.cpp
+  payload/placing.cpp
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp

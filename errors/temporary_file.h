@@ -14,6 +14,10 @@ void hold_temporary_file(const wchar_t* path, void* handle);
 // The file took its real name or was removed: nothing is current any more.
 void forget_temporary_file();
 
+// Also runs remove (once) when the current temporary file is removed on the
+// way out: files handed to other threads go with it.
+void on_failure_also_remove(void (*remove)());
+
 // Closes and deletes the current temporary file, if any. Called by the
 // reporters; the launcher's own paths call it as well.
 void remove_temporary_file();

@@ -4,30 +4,25 @@
 
 #include <windows.h>
 
+#include <cstdlib>
 #include <cwchar>
 
 #include "errors/fatal.h"
 #include "errors/temporary_file.h"
 #include "launcher/wide_text.h"
+#include "payload/file_checksum.h"
 #include "payload/temporary_name.h"
-#include "payload/unpack.h"
 
 namespace quorin::payload {
 
 namespace {
 
-using launcher::kPathCap;
+static_assert(sizeof(FILE_RENAME_INFO) <= 64 && alignof(FILE_RENAME_INFO) <= 8,
+              "the rename request's record fits the room kept for it");
 
-// A folder of at most 4095 units, a backslash and a name of at most 260.
-constexpr std::size_t kBesideCap = kPathCap + 1 + MAX_PATH;
-
-wchar_t g_staged_path[kBesideCap];
-HANDLE g_staged = INVALID_HANDLE_VALUE;
-// The rename request: the record, then the real path's units and a 0 unit.
-alignas(FILE_RENAME_INFO) unsigned char g_rename[sizeof(FILE_RENAME_INFO) + kPathCap * sizeof(wchar_t)];
-wchar_t g_aside_path[kBesideCap];
-bool g_aside_made = false;
-std::uint32_t g_serial = 0;
+// Every temporary name this process makes has a serial of its own, whichever
+// thread makes it.
+volatile LONG g_serial = 0;
 
 // A run that outlives its file by more than this is taken for a later process
 // that was given the same number: the clocks of file times and process times
@@ -39,7 +34,8 @@ void make_beside(wchar_t* dest, const wchar_t* path) {
   launcher::copy_text(dest, kBesideCap, path);
   launcher::cut_at_last_backslash(dest);
   launcher::append_unit(dest, kBesideCap, L'\\');
-  append_temporary_name(dest, kBesideCap, GetCurrentProcessId(), ++g_serial);
+  append_temporary_name(dest, kBesideCap, GetCurrentProcessId(),
+                        static_cast<std::uint32_t>(InterlockedIncrement(&g_serial)));
 }
 
 bool is_directory(const wchar_t* path) {
@@ -64,13 +60,13 @@ void delete_temporary(const wchar_t* path) {
 
 // Renames the file at path to a temporary name beside it, never over another
 // file. False when the system refuses (a reader without delete sharing).
-bool move_aside(const wchar_t* path) {
-  if (g_aside_made) delete_temporary(g_aside_path);
-  g_aside_made = false;
+bool move_aside(const wchar_t* path, PlacingRoom& room) {
+  if (room.aside_made) delete_temporary(room.aside_path);
+  room.aside_made = false;
   for (int tries = 0; tries < 4; ++tries) {
-    make_beside(g_aside_path, path);
-    if (MoveFileExW(path, g_aside_path, 0)) {
-      g_aside_made = true;
+    make_beside(room.aside_path, path);
+    if (MoveFileExW(path, room.aside_path, 0)) {
+      room.aside_made = true;
       return true;
     }
     if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) return false;
@@ -82,12 +78,21 @@ ULONGLONG as_number(const FILETIME& time) {
   return static_cast<ULONGLONG>(time.dwHighDateTime) << 32 | time.dwLowDateTime;
 }
 
+// When this process was created, in file-time units; 0 when the system does
+// not say.
+ULONGLONG own_creation_time() {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user)) return 0;
+  return as_number(created);
+}
+
 // True when the process that made a temporary file last written at written
 // cannot be running any more.
 bool run_has_ended(std::uint32_t process, const FILETIME& written) {
-  // This process holds no temporary file while it clears a folder: a name
-  // with its number is from an earlier process that had the same number.
-  if (process == GetCurrentProcessId()) return true;
+  // A name with our own number is this run's (placing threads may hold some
+  // while a folder is cleared) unless it was written before this process
+  // began: then an earlier process had the same number.
+  if (process == GetCurrentProcessId()) return as_number(written) + kReusedNumberMargin < own_creation_time();
   HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, process);
   // No such process; any other refusal (another user's process) counts as running.
   if (handle == nullptr) return GetLastError() == ERROR_INVALID_PARAMETER;
@@ -100,76 +105,91 @@ bool run_has_ended(std::uint32_t process, const FILETIME& written) {
   return ended;
 }
 
-// Moves the open temporary file over path in one step, through its handle:
-// what MoveFileExW with MOVEFILE_REPLACE_EXISTING does by name, without
-// opening it again by name (under Wine that open costs as much as the rename).
-bool rename_staged_over(const wchar_t* path) {
-  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(g_rename);
-  const std::size_t len = std::wcslen(path);
+// Moves the open temporary file over its real path in one step, through its
+// handle: what MoveFileExW with MOVEFILE_REPLACE_EXISTING does by name,
+// without opening it again by name (under Wine that open costs as much as
+// the rename).
+bool rename_staged_over(const StagedFile& file, PlacingRoom& room) {
+  auto* info = reinterpret_cast<FILE_RENAME_INFO*>(room.rename);
+  const std::size_t len = std::wcslen(file.path);
   info->ReplaceIfExists = TRUE;
   info->RootDirectory = nullptr;
   info->FileNameLength = static_cast<DWORD>(len * sizeof(wchar_t));
-  std::wmemcpy(info->FileName, path, len + 1);
-  return SetFileInformationByHandle(g_staged, FileRenameInfo, info,
+  std::wmemcpy(info->FileName, file.path, len + 1);
+  return SetFileInformationByHandle(file.staged, FileRenameInfo, info,
                                     static_cast<DWORD>(sizeof(FILE_RENAME_INFO) + len * sizeof(wchar_t))) != FALSE;
 }
 
-// Puts a file moved aside back under its name where that is still free, then
-// reports that the file cannot be placed.
-[[noreturn]] void give_up_placing(const wchar_t* path) {
-  if (g_aside_made) MoveFileExW(g_aside_path, path, 0);
-  errors::fail_open_for_writing(path);
+// True when the file at path is already the one to place (another launcher
+// of the same build placed it meanwhile).
+bool already_placed(const StagedFile& file, PlacingRoom& room) {
+  if (room.check_buffer == nullptr) room.check_buffer = static_cast<unsigned char*>(std::malloc(kReadCheckCap));
+  if (room.check_buffer == nullptr) return false;
+  return file_checksum(file.path, file.size, room.check_buffer) == file.stored;
+}
+
+// Puts a file moved aside back under its name where that is still free and
+// removes the temporary file: the file cannot be placed.
+bool give_up_placing(StagedFile& file, PlacingRoom& room) {
+  if (room.aside_made) MoveFileExW(room.aside_path, file.path, 0);
+  room.aside_made = false;
+  remove_staged_file(file);
+  return false;
 }
 
 }  // namespace
 
-void* open_staged_file(const wchar_t* path) {
+void open_staged_file(StagedFile& file) {
   // A fresh name is tried again only when one of an earlier process with
   // our number is in the way.
   for (int tries = 0; tries < 4; ++tries) {
-    make_beside(g_staged_path, path);
+    make_beside(file.staged_path, file.path);
     // Others may only write, as for any file being written, and not delete
     // it; DELETE access lets this handle rename it. CREATE_NEW never opens a
     // file that is already there.
-    g_staged = CreateFileW(g_staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
-    if (g_staged != INVALID_HANDLE_VALUE) {
-      errors::hold_temporary_file(g_staged_path, g_staged);
-      return g_staged;
+    file.staged = CreateFileW(file.staged_path, GENERIC_WRITE | DELETE, FILE_SHARE_WRITE, nullptr, CREATE_NEW, 0, nullptr);
+    if (file.staged != INVALID_HANDLE_VALUE) {
+      errors::hold_temporary_file(file.staged_path, file.staged);
+      return;
     }
     if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
   }
-  errors::fail_open_for_writing(path);
+  errors::fail_open_for_writing(file.path);
 }
 
-void place_staged_file(const wchar_t* path, std::uint64_t size, std::uint32_t stored) {
-  g_aside_made = false;
+bool place_staged_file(StagedFile& file, PlacingRoom& room) {
+  room.aside_made = false;
   unsigned long slept = 0;
   unsigned long delay = kFirstRetryDelayMilliseconds;
   // The file stays open, and so out of others' reach, until it has its name.
   for (;;) {
-    if (rename_staged_over(path)) break;
+    if (rename_staged_over(file, room)) break;
     // A folder never turns into a file, and other refusals do not pass.
-    if (!is_in_use(GetLastError()) || is_directory(path)) give_up_placing(path);
-    // Another launcher of the same build may have placed it in the meantime
-    // (its child may be running it already).
-    if (existing_checksum(path, size) == stored) {
-      errors::remove_temporary_file();
-      g_staged = INVALID_HANDLE_VALUE;
-      return;
+    if (!is_in_use(GetLastError()) || is_directory(file.path)) return give_up_placing(file, room);
+    if (already_placed(file, room)) {
+      remove_staged_file(file);
+      return true;
     }
     // A running program or a loaded DLL cannot be overwritten or replaced,
     // but it can be renamed: the old one goes aside and keeps running.
-    if (move_aside(path) && rename_staged_over(path)) break;
-    if (slept >= kPlaceRetryMilliseconds) give_up_placing(path);
+    if (move_aside(file.path, room) && rename_staged_over(file, room)) break;
+    if (slept >= kPlaceRetryMilliseconds) return give_up_placing(file, room);
     Sleep(delay);
     slept += delay;
     delay = delay * 2 < kLongestRetryDelayMilliseconds ? delay * 2 : kLongestRetryDelayMilliseconds;
   }
-  CloseHandle(g_staged);
-  g_staged = INVALID_HANDLE_VALUE;
-  errors::forget_temporary_file();
-  if (g_aside_made) delete_temporary(g_aside_path);
-  g_aside_made = false;
+  CloseHandle(file.staged);
+  file.staged = INVALID_HANDLE_VALUE;
+  if (room.aside_made) delete_temporary(room.aside_path);
+  room.aside_made = false;
+  return true;
+}
+
+void remove_staged_file(StagedFile& file) {
+  // The file was opened without delete sharing: it can only go once closed.
+  CloseHandle(file.staged);
+  file.staged = INVALID_HANDLE_VALUE;
+  DeleteFileW(file.staged_path);
 }
 
 void remove_stale_temporaries(const wchar_t* folder) {

@@ -17,6 +17,7 @@
 #include "payload/file_checksum.h"
 #include "payload/format.h"
 #include "payload/indexed_start.h"
+#include "payload/placing.h"
 #include "payload/reader.h"
 #include "payload/staging.h"
 #include "template/expand.h"
@@ -126,6 +127,8 @@ void unpack_payload() {
     const EntryRead read = read_entry_header(g_entry);
     if (read == EntryRead::kEndMarker) {
       if (index_held() && index != index_entry_count()) errors::fail_plain(errors::kDecodeMessage);
+      // Every file is in place before the child can start.
+      finish_placing();
       return;
     }
     if (read != EntryRead::kEntry) errors::fail_plain(errors::kDecodeMessage);
@@ -141,7 +144,6 @@ void unpack_payload() {
     const std::uint64_t size = g_entry.size;
     const std::uint32_t stored = g_entry.stored_checksum;
 
-    HANDLE output = INVALID_HANDLE_VALUE;
     // A stored 0 is outside the format: it must not match a missing file, and
     // the data written for it fails the verification below. A file the
     // index's check found current is not checked a second time; any other is
@@ -149,31 +151,33 @@ void unpack_payload() {
     // at the same time may have placed it since the check (writing it again
     // would move a file its child runs aside for a moment).
     const bool current = index_held() && index_file_current(index);
-    if (!current && (stored == 0 || existing_checksum(g_target_path, size) != stored)) {
-      ensure_parent_directories(g_target_path);
-      output = open_staged_file(g_target_path);
-    }
-
-    // A current file's data is read and dropped all the same: the stream
-    // cannot be skipped, and the next name follows the data. Data that is
-    // written goes from the reader's window to the file with no copy in
-    // between, and is checksummed on its way, with no second pass.
-    if (output == INVALID_HANDLE_VALUE) {
+    if (current || (stored != 0 && existing_checksum(g_target_path, size) == stored)) {
+      // A current file's data is read and dropped all the same: the stream
+      // cannot be skipped, and the next name follows the data.
       payload_skip(size);
       continue;
     }
+    ensure_parent_directories(g_target_path);
+    StagedFile& file = next_staged_file();
+    launcher::copy_text(file.path, kPathCap, g_target_path);
+    file.size = size;
+    file.stored = stored;
+    open_staged_file(file);
+
+    // Data goes from the reader's window to the file with no copy in
+    // between, and is checksummed on its way, with no second pass.
     std::uint32_t crc = 0;
     for (std::uint64_t remaining = size; remaining > 0;) {
       std::size_t piece_size = 0;
       const unsigned char* piece = payload_next_piece(remaining, piece_size);
       if (piece == nullptr) errors::fail_plain(errors::kDecodeMessage);
       crc = crc32_update(crc, piece, piece_size);
-      write_piece(output, piece, static_cast<DWORD>(piece_size));
+      write_piece(static_cast<HANDLE>(file.staged), piece, static_cast<DWORD>(piece_size));
       remaining -= piece_size;
     }
     // Damaged data never takes the file's name: the reporter removes it.
     if (stored_checksum(crc) != stored) errors::fail_plain(errors::kDecodeMessage);
-    place_staged_file(g_target_path, size, stored);
+    hand_over(file);
   }
 }
 

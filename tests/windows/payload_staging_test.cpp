@@ -143,6 +143,37 @@ TEST(Staging, StaleFileHeldByAReaderIsReplacedOrReportedAfterTheRetry) {
   }
 }
 
+// Files are placed by other threads while the next ones are written: of the
+// files that cannot take their names (a folder is in the way), the first in
+// the archive's order is the one reported, and no temporary file stays.
+TEST(Staging, FirstFileThatCannotBePlacedIsReportedWhileOthersAreWritten) {
+  const struct {
+    const char* what;
+    std::vector<int> folders_in_the_way;
+  } cases[] = {{"one", {20}}, {"two: the first in the archive's order is named", {5, 30}}};
+  int index = 0;
+  for (const auto& c : cases) {
+    const std::wstring target = test_dir(L"in_the_way\\" + std::to_wstring(index++));
+    remove_tree(target);
+    std::vector<std::wstring> names = {L"app.exe"};
+    for (int i = 0; i < 40; ++i) names.push_back(L"data\\f" + std::to_wstring(100 + i));
+    std::vector<ArchiveEntry> entries;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      entries.push_back({std::u16string(names[i].begin(), names[i].end()), pattern(20000, static_cast<int>(i)), {}});
+    }
+    for (const int i : c.folders_in_the_way) make_folders(target + L"\\" + names[i]);
+    const std::wstring first = target + L"\\" + names[c.folders_in_the_way.front()];
+    EXPECT_EXIT(unpack_and_exit(target, attached_archive(entries)), ::testing::ExitedWithCode(2),
+                literally("Error, failed to open '" + narrow(first) + "' for writing.\n"))
+        << c.what;
+    for (const int i : c.folders_in_the_way) {
+      EXPECT_TRUE(directory_exists(target + L"\\" + names[i])) << c.what;
+    }
+    EXPECT_TRUE(temporaries_in(target).empty()) << c.what;
+    remove_tree(target);
+  }
+}
+
 TEST(Staging, ReadOnlyStaleFileIsReplacedAndItsOldCopyRemoved) {
   const std::wstring target = test_dir(L"read-only");
   const std::wstring file = target + L"\\data\\held.txt";
@@ -194,7 +225,8 @@ TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElse
   } files[] = {
       {L"~quorin-" + ended + L"-1.tmp", false, true},
       {L"~QUORIN-" + ended + L"-2.TMP", false, true},
-      {L"~quorin-" + own + L"-1.tmp", false, true},  // an earlier process with our number
+      {L"~quorin-" + own + L"-1.tmp", true, true},    // an earlier process with our number
+      {L"~quorin-" + own + L"-2.tmp", false, false},  // this run's: another thread may be placing it
       {L"~quorin-" + running + L"-1.tmp", false, false},
       {L"~quorin-" + running + L"-2.tmp", true, true},  // its number was another's before
       {L"~quorin-99999999999-1.tmp", false, false},       // no number this launcher makes

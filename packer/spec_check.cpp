@@ -121,4 +121,35 @@ SpecCheck check_spec(const std::u16string& spec) {
   return check;
 }
 
+std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& company, const std::u16string& product,
+                             const std::u16string& version) {
+  using expansion::Placeholder;
+  const std::wstring wide(spec.begin(), spec.end());
+  expansion::SpecReader reader;
+  expansion::spec_reader_start(reader, wide.c_str());
+  std::u16string shown;
+  for (;;) {
+    const SpecItem item = expansion::spec_read(reader);
+    if (item.kind == SpecItemKind::kEnd) break;
+    if (item.kind == SpecItemKind::kLiteral) {
+      shown.push_back(static_cast<char16_t>(item.unit));
+      continue;
+    }
+    const expansion::PlaceholderName* known =
+        item.kind == SpecItemKind::kName ? expansion::find_placeholder(item.name, item.name_len) : nullptr;
+    const Placeholder placeholder = known != nullptr ? known->placeholder : Placeholder::kTemp;
+    if (known != nullptr && placeholder == Placeholder::kCompany) {
+      shown += company;
+    } else if (known != nullptr && placeholder == Placeholder::kProduct) {
+      shown += product;
+    } else if (known != nullptr && (placeholder == Placeholder::kVersion || placeholder == Placeholder::kFileVersion ||
+                                    placeholder == Placeholder::kProductVersion)) {
+      shown += version;
+    } else {  // as written
+      shown += spec.substr(item.position, item.name_len + (item.kind == SpecItemKind::kName ? 2 : 1));
+    }
+  }
+  return shown;
+}
+
 }  // namespace quorin::packer

@@ -64,6 +64,7 @@ struct BuildInputs {
   std::optional<std::string> child_version;
   std::optional<std::u16string> child_company, child_product;  // from its version information
   std::uint16_t child_subsystem = 0;  // 0: not read
+  bool child_warned = false;          // the warnings said it is no program
   std::vector<IndexRecord> records;  // --attached: its index, when its walk gives one
 };
 
@@ -160,6 +161,8 @@ Result read_attached_input(const ParsedArgs& parsed, BuildInputs& inputs, BuildF
   facts.archive_bytes = summary.archive_bytes;
   facts.attached_bytes = bytes.size;
   if (!given(parsed, "--subsystem")) inputs.child_subsystem = first_entry_subsystem(bytes.data, bytes.size);
+  // A first entry that is no program was warned of above: no second warning.
+  inputs.child_warned = inputs.child_subsystem == 0;
   const std::uint32_t crc = payload::crc32_update(0, bytes.data, bytes.size);
   inputs.attached_hash = content_hash_update(content_hash_update(0, &crc, sizeof crc), &bytes.size, sizeof bytes.size);
   return ok();
@@ -363,7 +366,8 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
   // 3. The values not given.
   for (const std::string& warning : apply_defaults(parsed, inputs, request)) warn(facts, warning);
-  const SubsystemChoice subsystem = choose_subsystem(request.subsystem_option, inputs.child_subsystem, inputs.child_name);
+  const SubsystemChoice subsystem = choose_subsystem(request.subsystem_option, inputs.child_subsystem,
+                                                     inputs.child_warned ? u"" : inputs.child_name);
   request.subsystem = subsystem.subsystem;
   if (!subsystem.warning.empty()) warn(facts, subsystem.warning);
   // 4. The spec, when not given, and the room it leaves for the child's path.

@@ -104,7 +104,7 @@ SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child,
   constexpr std::uint16_t kGui = 2, kConsole = 3;
   if (option == "console") return {kConsole, ""};
   if (option == "windows") return {kGui, ""};
-  if (child == kConsole || child == kGui) return {child, ""};
+  if (child == kConsole || child == kGui || child_name.empty()) return {child == kConsole ? kConsole : kGui, ""};
   const std::string name = "'" + utf16_to_utf8(child_name) + "'";
   return {kGui, child == 0 ? "the child " + name + " is no Windows program whose subsystem can be read, so the " +
                                  "launcher keeps the GUI subsystem (give --subsystem console for a console program)"

@@ -54,7 +54,8 @@ struct SubsystemChoice {
 // and it decides. Else the child's (child: its Subsystem field, 0 when it
 // could not be read; child_name for the warning): console for a console
 // child, else the stub's own GUI subsystem, with a warning when the child is
-// neither a console nor a GUI program, or could not be read.
+// neither a console nor a GUI program, or could not be read (none when there
+// is no child: attached data without a first entry).
 SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child, const std::u16string& child_name);
 
 // "console", "windows", or the number.

@@ -13,6 +13,7 @@
 #include <chrono>
 #include <thread>
 
+#include "generated/baked_layout.h"
 #include "packer/little_endian.h"
 #include "packer/pe_image.h"
 #include "tests/host/packer_support.h"
@@ -274,6 +275,45 @@ TEST(PackerDefaults, SubsystemFollowsTheChild) {
     const ProgramRun list = run_pack({"list", out.string()});
     EXPECT_NE(list.out.find("\nsubsystem: " + c.subsystem + "\n"), std::string::npos) << list.out;
   }
+}
+
+// list shows what a launcher carries, a launcher of an earlier packer (its
+// block without the index's fields) too; attached data carries none.
+TEST(PackerDefaults, ListShowsWhatALauncherCarries) {
+  Tree tree("list_identity");
+  ASSERT_EQ(run_pack(tree.build({"--company", "Versioned Corp", "--version", "2.5.7.9", "-q"})).code, 0);
+  const std::string exe = read_file(tree.scratch / "out.exe");
+  quorin::packer::PeImage image;
+  ASSERT_TRUE(quorin::packer::read_pe_image(reinterpret_cast<const unsigned char*>(exe.data()), exe.size(), image));
+  const quorin::packer::PeSection* baked = quorin::packer::find_section(image, ".qconst");
+  ASSERT_NE(baked, nullptr);
+  std::string older = exe;
+  older.replace(baked->raw_offset, 16, std::string(quorin::generated::kBakedMagicWithoutIndex, 16));
+  older.replace(baked->raw_offset + quorin::generated::kBakedIndexRvaOffset, 16, std::string(16, '\0'));
+  write_file(tree.scratch / "older.exe", older);
+  for (const char* name : {"out.exe", "older.exe"}) {
+    const ProgramRun json = run_pack({"list", "--json", (tree.scratch / name).string()});
+    EXPECT_EQ(json.code, 0) << json.err;
+    EXPECT_NE(json.out.find("\"launcher\": {\"spec\": \"{CACHE_DIR}\\\\Versioned Corp\\\\app\\\\2.5.7.9\\\\"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"company\": \"Versioned Corp\", \"product\": \"app\", \"version\": \"2.5.7.9\", "
+                            "\"subsystem\": \"windows\"}"),
+              std::string::npos)
+        << json.out;
+    const ProgramRun table = run_pack({"list", (tree.scratch / name).string()});
+    EXPECT_NE(table.out.find("\nspec: {CACHE_DIR}\\Versioned Corp\\app\\2.5.7.9\\"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\ncompany: Versioned Corp\nproduct: app\nversion: 2.5.7.9\nsubsystem: windows\n"),
+              std::string::npos)
+        << table.out;
+  }
+  ASSERT_EQ(run_pack({"archive", "--input", (tree.scratch / "app").string(), "--child", "app.exe", "--output",
+                      (tree.scratch / "attached.bin").string(), "-q"})
+                .code,
+            0);
+  const ProgramRun attached = run_pack({"list", "--json", (tree.scratch / "attached.bin").string()});
+  EXPECT_NE(attached.out.find("\"launcher\": null"), std::string::npos) << attached.out;
+  EXPECT_EQ(run_pack({"list", (tree.scratch / "attached.bin").string()}).out.find("\nspec: "), std::string::npos);
 }
 
 // Starts the packer and, after delay, sends it signal; its exit status.

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "generated/baked_layout.h"
 #include "packer/attached_problems.h"
+#include "packer/attached_reader.h"
 #include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/generated_source.h"
@@ -29,8 +31,6 @@
 #include "packer/stub_image.h"
 #include "packer/user_icon.h"
 #include "packer/utf16.h"
-#include "generated/baked_layout.h"
-#include "packer/attached_reader.h"
 #include "payload/checksum.h"
 #include "payload/format.h"
 
@@ -199,8 +199,8 @@ bool take_child_text(const char* what, const std::optional<std::u16string>& chil
   if (folder.empty() || folder.size() >= generated::kBakedTextCap || !check_folder_name(what, folder)) return false;
   if (folder != *child) {
     warnings.push_back(std::string("the child's ") + what + " '" + utf16_to_utf8(*child) + "' cannot be a folder " +
-                       "name; the launcher's is '" + utf16_to_utf8(folder) + "' (give --" +
-                       (std::string(what) == "company" ? "company" : "product") + " to choose another)");
+                       "name; the launcher's is '" + utf16_to_utf8(folder) + "' (give --" + what +
+                       " to choose another)");
   }
   resource = child->size() < generated::kBakedTextCap ? *child : folder;
   baked = std::move(folder);

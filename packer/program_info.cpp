@@ -133,14 +133,13 @@ bool read_node(const unsigned char* block, std::size_t size, std::size_t at, Ver
 }
 
 // The children of a node, in order.
-std::vector<VersionNode> children_of(const unsigned char* block, std::size_t size, const VersionNode& parent) {
+std::vector<VersionNode> children_of(const unsigned char* block, const VersionNode& parent) {
   std::vector<VersionNode> children;
   VersionNode child;
   for (std::size_t at = parent.children; at + 6 <= parent.end && read_node(block, parent.end, at, child);
        at = align4(child.end)) {
     children.push_back(child);
   }
-  (void)size;
   return children;
 }
 
@@ -165,10 +164,10 @@ std::optional<std::u16string> program_version_text(const unsigned char* data, st
   const unsigned char* block = version_block(data, size, block_size);
   VersionNode root;
   if (block == nullptr || !read_node(block, block_size, 0, root)) return std::nullopt;
-  for (const VersionNode& info : children_of(block, block_size, root)) {
+  for (const VersionNode& info : children_of(block, root)) {
     if (info.key != u"StringFileInfo") continue;
-    for (const VersionNode& table : children_of(block, block_size, info)) {
-      for (const VersionNode& string : children_of(block, block_size, table)) {
+    for (const VersionNode& table : children_of(block, info)) {
+      for (const VersionNode& string : children_of(block, table)) {
         if (string.key != key) continue;
         std::u16string value;
         for (std::size_t p = string.value; p + 2 <= string.end; p += 2) {

@@ -137,17 +137,25 @@ std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& c
     }
     const expansion::PlaceholderName* known =
         item.kind == SpecItemKind::kName ? expansion::find_placeholder(item.name, item.name_len) : nullptr;
-    const Placeholder placeholder = known != nullptr ? known->placeholder : Placeholder::kTemp;
-    if (known != nullptr && placeholder == Placeholder::kCompany) {
-      shown += company;
-    } else if (known != nullptr && placeholder == Placeholder::kProduct) {
-      shown += product;
-    } else if (known != nullptr && (placeholder == Placeholder::kVersion || placeholder == Placeholder::kFileVersion ||
-                                    placeholder == Placeholder::kProductVersion)) {
-      shown += version;
-    } else {  // as written
-      shown += spec.substr(item.position, item.name_len + (item.kind == SpecItemKind::kName ? 2 : 1));
+    const std::u16string* value = nullptr;  // a baked constant, or none
+    switch (known != nullptr ? known->placeholder : Placeholder::kPid) {
+      case Placeholder::kCompany:
+        value = &company;
+        break;
+      case Placeholder::kProduct:
+        value = &product;
+        break;
+      case Placeholder::kVersion:
+      case Placeholder::kFileVersion:
+      case Placeholder::kProductVersion:
+        value = &version;
+        break;
+      default:
+        break;
     }
+    // Anything else as written: "{", the name, and "}" when it has one.
+    shown += value != nullptr ? *value
+                              : spec.substr(item.position, item.name_len + (item.kind == SpecItemKind::kName ? 2 : 1));
   }
   return shown;
 }

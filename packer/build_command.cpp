@@ -22,6 +22,7 @@
 #include "packer/output_staging.h"
 #include "packer/pack_inputs.h"
 #include "packer/path_room.h"
+#include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/platform.h"
 #include "packer/program_info.h"
@@ -115,7 +116,7 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
     if (Result r = parse_version(constants.version, texts.version_parts); !r) return r;
   }
   if (const auto it = parsed.values.find("--subsystem"); it != parsed.values.end()) {
-    if (it->second != "console" && it->second != "windows") {
+    if (it->second != subsystem_name(kSubsystemWindowsConsole) && it->second != subsystem_name(kSubsystemWindowsGui)) {
       return fail("--subsystem '" + it->second + "': give console or windows");
     }
     request.subsystem_option = it->second;

@@ -101,9 +101,9 @@ std::u16string folder_name_from(std::u16string text) {
 }
 
 SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child, const std::u16string& child_name) {
-  constexpr std::uint16_t kGui = 2, kConsole = 3;
-  if (option == "console") return {kConsole, ""};
-  if (option == "windows") return {kGui, ""};
+  constexpr std::uint16_t kGui = kSubsystemWindowsGui, kConsole = kSubsystemWindowsConsole;
+  if (option == subsystem_name(kConsole)) return {kConsole, ""};
+  if (option == subsystem_name(kGui)) return {kGui, ""};
   if (child == kConsole || child == kGui || child_name.empty()) return {child == kConsole ? kConsole : kGui, ""};
   const std::string name = "'" + utf16_to_utf8(child_name) + "'";
   return {kGui, child == 0 ? "the child " + name + " is no Windows program whose subsystem can be read, so the " +
@@ -114,8 +114,8 @@ SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child,
 }
 
 std::string subsystem_name(std::uint16_t subsystem) {
-  if (subsystem == 3) return "console";
-  if (subsystem == 2) return "windows";
+  if (subsystem == kSubsystemWindowsConsole) return "console";
+  if (subsystem == kSubsystemWindowsGui) return "windows";
   return std::to_string(subsystem);
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "packer/pe_image.h"
 #include "packer/result.h"
 
 namespace quorin::packer {
@@ -46,7 +47,7 @@ std::u16string folder_name_from(std::u16string text);
 // The launcher's subsystem (2 Windows GUI, 3 console), and a warning when
 // there is something to say.
 struct SubsystemChoice {
-  std::uint16_t subsystem = 2;
+  std::uint16_t subsystem = kSubsystemWindowsGui;
   std::string warning;
 };
 

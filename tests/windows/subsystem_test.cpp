@@ -62,8 +62,8 @@ TEST(Subsystem, CmdAndABatchFileSeeTheConsoleChildsOutputAndExitCode) {
 // The child attaches to its parent's console, which only a console allows.
 // Started as any program starts another (no creation flags), the GUI
 // child's launcher has none: a console program would share its starter's
-// console, or get a new one when the starter has none (Wine gives it none
-// then). The same launcher made a console program and given a new console
+// console, or get a new one when the starter has none (Wine 8.0 gives it
+// none then). The same launcher made a console program and given a new console
 // has one, so the check can tell.
 TEST(Subsystem, TheGuiChildsLauncherHasNoConsole) {
   ProcessOptions options;

@@ -115,9 +115,10 @@ bool read_launcher_identity(const unsigned char* file, std::uint64_t size, Launc
       std::memcmp(block, generated::kBakedMagicWithoutIndex, sizeof generated::kBakedMagicWithoutIndex) != 0) {
     return false;
   }
+  // Up to the terminator, and never into it: the room's last unit is its own.
   const auto text = [block](std::size_t offset, std::size_t cap) {
     std::u16string out;
-    for (std::size_t i = 0; i < cap; ++i) {
+    for (std::size_t i = 0; i + 1 < cap; ++i) {
       const auto unit = static_cast<char16_t>(read_le(block + offset + 2 * i, 2));
       if (unit == 0) break;
       out.push_back(unit);

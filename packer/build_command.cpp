@@ -126,20 +126,30 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
   return ok();
 }
 
-// The Subsystem field of the attached data's first entry (the child), read
-// from the entry's first bytes; 0 when it cannot be read.
-std::uint16_t first_entry_subsystem(const unsigned char* attached, std::uint64_t length) {
-  constexpr std::size_t kHeadBytes = 64 * 1024;  // the headers of any program the launcher starts
-  std::string head;
+// What the defaults take from the child's file: its version information and
+// its subsystem.
+void read_child_facts(const unsigned char* data, std::uint64_t size, BuildInputs& inputs) {
+  inputs.child_version = program_file_version(data, size);
+  inputs.child_company = program_version_text(data, size, u"CompanyName");
+  inputs.child_product = program_version_text(data, size, u"ProductName");
+  inputs.child_subsystem = program_subsystem(data, size);
+}
+
+// The attached data's first entry (the child), decoded; of a child over
+// 256 MiB only its first 256 MiB, which hold its headers (the subsystem) but
+// perhaps not its version information.
+std::string first_entry_bytes(const unsigned char* attached, std::uint64_t length) {
+  constexpr std::size_t kMostBytes = std::size_t{256} << 20;
+  std::string bytes;
+  if (length < payload::kSignatureSize) return bytes;
   EntryHooks hooks;
-  hooks.data = [&](const EntryRecord&, const unsigned char* data, std::size_t size) {
-    head.append(reinterpret_cast<const char*>(data), std::min(size, kHeadBytes - head.size()));
-    return head.size() < kHeadBytes ? ok() : fail("enough");
+  hooks.data = [&bytes](const EntryRecord&, const unsigned char* data, std::size_t size) {
+    bytes.append(reinterpret_cast<const char*>(data), std::min(size, kMostBytes - bytes.size()));
+    return bytes.size() < kMostBytes ? ok() : fail("enough of the child");
   };
-  hooks.end = [](const EntryRecord&) { return fail("enough"); };
-  if (length < payload::kSignatureSize) return 0;
+  hooks.end = [](const EntryRecord&) { return fail("the child is read"); };
   walk_archive(attached, length, hooks, nullptr);
-  return program_subsystem(reinterpret_cast<const unsigned char*>(head.data()), head.size());
+  return bytes;
 }
 
 // Ready attached data, taken verbatim, but every problem verify would
@@ -161,7 +171,8 @@ Result read_attached_input(const ParsedArgs& parsed, BuildInputs& inputs, BuildF
   facts.files = summary.files;
   facts.archive_bytes = summary.archive_bytes;
   facts.attached_bytes = bytes.size;
-  if (!given(parsed, "--subsystem")) inputs.child_subsystem = first_entry_subsystem(bytes.data, bytes.size);
+  const std::string child = first_entry_bytes(bytes.data, bytes.size);
+  read_child_facts(reinterpret_cast<const unsigned char*>(child.data()), child.size(), inputs);
   // A first entry that is no program was warned of above: no second warning.
   inputs.child_warned = inputs.child_subsystem == 0;
   const std::uint32_t crc = payload::crc32_update(0, bytes.data, bytes.size);
@@ -181,12 +192,7 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
   if (Result r = collect_program_folder(parsed, inputs.files); !r) return r;
   inputs.child_name = inputs.files.front().name;
   MappedFile child;
-  if (map_whole_file(inputs.files.front().source, child)) {
-    inputs.child_version = program_file_version(child.data, child.size);
-    inputs.child_company = program_version_text(child.data, child.size, u"CompanyName");
-    inputs.child_product = program_version_text(child.data, child.size, u"ProductName");
-    inputs.child_subsystem = program_subsystem(child.data, child.size);
-  }
+  if (map_whole_file(inputs.files.front().source, child)) read_child_facts(child.data, child.size, inputs);
   return ok();
 }
 

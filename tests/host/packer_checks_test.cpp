@@ -169,11 +169,14 @@ TEST(PackerDefaults, EveryApplicationGetsAFolderOfItsOwnAndTheSameInputsTheSameB
 TEST(PackerDefaults, IdentityComesFromTheChildAndValuesMustBeFolderNames) {
   const struct {
     std::vector<std::string> child;  // the options of the child's own build
-    std::vector<std::string> more;   // the options of the build
+    std::vector<std::string> more;   // the options of the build ("--attached": from attached data)
     std::string company, product, version, spec;  // spec: without the stamp
     std::string warning;  // a part of it, "" for none
   } cases[] = {
       {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {},
+       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
+      // The same child as the first entry of attached data.
+      {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {"--attached"},
        "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
       {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"},
        {"--product", "Mine", "--version", "3"}, "Versioned Corp", "Mine", "3", "{CACHE_DIR}\\Versioned Corp\\Mine\\3\\",
@@ -193,7 +196,14 @@ TEST(PackerDefaults, IdentityComesFromTheChildAndValuesMustBeFolderNames) {
     fs::copy_file(inner.scratch / "Tool.exe", outer / "app" / "Tool.exe");
     std::vector<std::string> args = {"build", "--input", (outer / "app").string(), "--child", "Tool.exe", "--output",
                                      (outer / "out.exe").string(), "--json", "-q"};
-    args.insert(args.end(), c.more.begin(), c.more.end());
+    if (c.more == std::vector<std::string>{"--attached"}) {
+      const std::string attached = (outer / "attached.bin").string();
+      ASSERT_EQ(run_pack({"archive", args[1], args[2], args[3], args[4], "--output", attached, "-q"}).code, 0);
+      args.erase(args.begin() + 1, args.begin() + 5);
+      args.insert(args.begin() + 1, {"--attached", attached});
+    } else {
+      args.insert(args.end(), c.more.begin(), c.more.end());
+    }
     const ProgramRun run = run_pack(args);
     ASSERT_EQ(run.code, 0) << run.err;
     EXPECT_EQ(json_value(run.out, "company"), c.company);

@@ -100,6 +100,39 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
   return fail("neither a launcher exe nor attached data (which starts with \"QZY\")");
 }
 
+bool read_launcher_identity(const unsigned char* file, std::uint64_t size, LauncherIdentity& identity) {
+  identity = {};
+  PeImage image;
+  if (!read_pe_image(file, size, image)) return false;
+  const PeSection* baked = find_section(image, generated::kBakedSectionName);
+  // Both blocks hold the texts before the index's fields.
+  if (baked == nullptr || baked->raw_offset + std::uint64_t{baked->raw_size} > size ||
+      baked->raw_size < generated::kBakedIndexRvaOffset) {
+    return false;
+  }
+  const unsigned char* block = file + baked->raw_offset;
+  if (std::memcmp(block, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0 &&
+      std::memcmp(block, generated::kBakedMagicWithoutIndex, sizeof generated::kBakedMagicWithoutIndex) != 0) {
+    return false;
+  }
+  // Up to the terminator, and never into it: the room's last unit is its own.
+  const auto text = [block](std::size_t offset, std::size_t cap) {
+    std::u16string out;
+    for (std::size_t i = 0; i + 1 < cap; ++i) {
+      const auto unit = static_cast<char16_t>(read_le(block + offset + 2 * i, 2));
+      if (unit == 0) break;
+      out.push_back(unit);
+    }
+    return out;
+  };
+  identity.spec = text(generated::kBakedSpecOffset, generated::kBakedSpecCap);
+  identity.company = text(generated::kBakedCompanyOffset, generated::kBakedTextCap);
+  identity.product = text(generated::kBakedProductOffset, generated::kBakedTextCap);
+  identity.version = text(generated::kBakedVersionOffset, generated::kBakedVersionCap);
+  identity.subsystem = image.subsystem;
+  return true;
+}
+
 Result read_frame_header(const unsigned char* data, std::uint64_t size, FrameHeader& header) {
   header = {};
   if (size < 5) return fail("the data ends before the frame header");

@@ -37,6 +37,17 @@ struct AttachedLocation {
 // starts with the signature is for the caller to judge.)
 Result locate_attached_data(const unsigned char* file, std::uint64_t size, AttachedLocation& where);
 
+// What a launcher carries besides its archive: the texts of its baked block
+// and the subsystem in its headers.
+struct LauncherIdentity {
+  std::u16string spec, company, product, version;
+  std::uint16_t subsystem = 0;
+};
+
+// Reads them from a launcher of this packer or an earlier one (either
+// block); false for attached data or a file without a sound block.
+bool read_launcher_identity(const unsigned char* file, std::uint64_t size, LauncherIdentity& identity);
+
 // The header of a Zstandard frame (RFC 8878, 3.1.1.1), as zstd's own
 // ZSTD_getFrameHeader reads it.
 struct FrameHeader {

@@ -11,7 +11,9 @@
 #include <string>
 #include <vector>
 
+#include "generated/baked_layout.h"
 #include "packer/attached_problems.h"
+#include "packer/attached_reader.h"
 #include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/generated_source.h"
@@ -20,6 +22,7 @@
 #include "packer/output_staging.h"
 #include "packer/pack_inputs.h"
 #include "packer/path_room.h"
+#include "packer/pe_image.h"
 #include "packer/pe_writer.h"
 #include "packer/platform.h"
 #include "packer/program_info.h"
@@ -30,6 +33,7 @@
 #include "packer/user_icon.h"
 #include "packer/utf16.h"
 #include "payload/checksum.h"
+#include "payload/format.h"
 
 namespace quorin::packer {
 
@@ -46,6 +50,8 @@ struct BuildRequest {
   VersionTexts texts;
   std::vector<std::string> spec_warnings;
   std::optional<std::int64_t> epoch;  // SOURCE_DATE_EPOCH
+  std::string subsystem_option;       // --subsystem, empty when not given
+  std::uint16_t subsystem = 0;        // the launcher's, once chosen
 };
 
 // What is packed, and what the defaults are taken from.
@@ -57,6 +63,9 @@ struct BuildInputs {
   std::uint64_t attached_hash = 0;
   std::u16string child_name;
   std::optional<std::string> child_version;
+  std::optional<std::u16string> child_company, child_product;  // from its version information
+  std::uint16_t child_subsystem = 0;  // 0: not read
+  bool child_warned = false;          // the warnings said it is no program
   std::vector<IndexRecord> records;  // --attached: its index, when its walk gives one
 };
 
@@ -106,9 +115,41 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
   if (given(parsed, "--version")) {
     if (Result r = parse_version(constants.version, texts.version_parts); !r) return r;
   }
+  if (const auto it = parsed.values.find("--subsystem"); it != parsed.values.end()) {
+    if (it->second != subsystem_name(kSubsystemWindowsConsole) && it->second != subsystem_name(kSubsystemWindowsGui)) {
+      return fail("--subsystem '" + it->second + "': give console or windows");
+    }
+    request.subsystem_option = it->second;
+  }
   if (Result r = source_date_epoch(request.epoch); !r) return r;
   request.output = path_from_text(parsed.values.at("--output"));
   return ok();
+}
+
+// What the defaults take from the child's file: its version information and
+// its subsystem.
+void read_child_facts(const unsigned char* data, std::uint64_t size, BuildInputs& inputs) {
+  inputs.child_version = program_file_version(data, size);
+  inputs.child_company = program_version_text(data, size, u"CompanyName");
+  inputs.child_product = program_version_text(data, size, u"ProductName");
+  inputs.child_subsystem = program_subsystem(data, size);
+}
+
+// The attached data's first entry (the child), decoded; of a child over
+// 256 MiB only its first 256 MiB, which hold its headers (the subsystem) but
+// perhaps not its version information.
+std::string first_entry_bytes(const unsigned char* attached, std::uint64_t length) {
+  constexpr std::size_t kMostBytes = std::size_t{256} << 20;
+  std::string bytes;
+  if (length < payload::kSignatureSize) return bytes;
+  EntryHooks hooks;
+  hooks.data = [&bytes](const EntryRecord&, const unsigned char* data, std::size_t size) {
+    bytes.append(reinterpret_cast<const char*>(data), std::min(size, kMostBytes - bytes.size()));
+    return bytes.size() < kMostBytes ? ok() : fail("enough of the child");
+  };
+  hooks.end = [](const EntryRecord&) { return fail("the child is read"); };
+  walk_archive(attached, length, hooks, nullptr);
+  return bytes;
 }
 
 // Ready attached data, taken verbatim, but every problem verify would
@@ -130,6 +171,10 @@ Result read_attached_input(const ParsedArgs& parsed, BuildInputs& inputs, BuildF
   facts.files = summary.files;
   facts.archive_bytes = summary.archive_bytes;
   facts.attached_bytes = bytes.size;
+  const std::string child = first_entry_bytes(bytes.data, bytes.size);
+  read_child_facts(reinterpret_cast<const unsigned char*>(child.data()), child.size(), inputs);
+  // A first entry that is no program was warned of above: no second warning.
+  inputs.child_warned = inputs.child_subsystem == 0;
   const std::uint32_t crc = payload::crc32_update(0, bytes.data, bytes.size);
   inputs.attached_hash = content_hash_update(content_hash_update(0, &crc, sizeof crc), &bytes.size, sizeof bytes.size);
   return ok();
@@ -147,22 +192,47 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
   if (Result r = collect_program_folder(parsed, inputs.files); !r) return r;
   inputs.child_name = inputs.files.front().name;
   MappedFile child;
-  if (map_whole_file(inputs.files.front().source, child)) {
-    inputs.child_version = program_file_version(child.data, child.size);
-  }
+  if (map_whole_file(inputs.files.front().source, child)) read_child_facts(child.data, child.size, inputs);
   return ok();
 }
 
+// A company or product from the child's version information: the text for
+// the version resource as it is, the baked value made a folder name (a
+// warning says when that changed it); false when nothing is left of it.
+bool take_child_text(const char* what, const std::optional<std::u16string>& child, std::u16string& resource,
+                     std::u16string& baked, std::vector<std::string>& warnings) {
+  if (!child) return false;
+  std::u16string folder = folder_name_from(*child);
+  if (folder.empty() || folder.size() >= generated::kBakedTextCap || !check_folder_name(what, folder)) return false;
+  if (folder != *child) {
+    warnings.push_back(std::string("the child's ") + what + " '" + utf16_to_utf8(*child) + "' cannot be a folder " +
+                       "name; the launcher's is '" + utf16_to_utf8(folder) + "' (give --" + what +
+                       " to choose another)");
+  }
+  resource = child->size() < generated::kBakedTextCap ? *child : folder;
+  baked = std::move(folder);
+  return true;
+}
+
 // The values not given: never the constants of some other launcher, so that
-// two applications never share a folder.
-void apply_defaults(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request) {
+// two applications never share a folder. The company and product come from
+// the child's version information when it has them.
+std::vector<std::string> apply_defaults(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request) {
+  std::vector<std::string> warnings;
   BakedConstants& constants = request.constants;
   VersionTexts& texts = request.texts;
   const std::u16string output_name = utf8_to_utf16(path_text(request.output.filename())).value_or(u"launcher.exe");
-  if (!given(parsed, "--product")) {
+  std::u16string product_text, company_text;  // for the version resource
+  if (!given(parsed, "--product") &&
+      !take_child_text("product", inputs.child_product, product_text, constants.product, warnings)) {
     constants.product = inputs.child_name.empty() ? stem_of(output_name) : stem_of(inputs.child_name);
+    product_text = constants.product;
   }
-  if (!given(parsed, "--company")) constants.company = constants.product;
+  if (!given(parsed, "--company") &&
+      !take_child_text("company", inputs.child_company, company_text, constants.company, warnings)) {
+    constants.company = constants.product;
+    company_text = given(parsed, "--product") ? constants.product : product_text;
+  }
   if (!given(parsed, "--version")) {
     const auto child_version = inputs.child_version ? utf8_to_utf16(*inputs.child_version) : std::nullopt;
     constants.version = child_version.value_or(kDefaultVersion);
@@ -174,9 +244,10 @@ void apply_defaults(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRe
   if (!given(parsed, "--original-filename")) texts.original_filename = output_name;
   if (!given(parsed, "--internal-name")) texts.internal_name = stem_of(output_name);
   if (!given(parsed, "--file-description")) texts.file_description = output_name;
-  texts.company = constants.company;
-  texts.product = constants.product;
+  texts.company = given(parsed, "--company") ? constants.company : company_text;
+  texts.product = given(parsed, "--product") ? constants.product : product_text;
   texts.version = constants.version;
+  return warnings;
 }
 
 // The default spec makes a folder of the company, product and version. A
@@ -232,7 +303,11 @@ Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildReq
   StagedFile staged;
   if (Result r = open_partial(staged, request.output); !r) return r;
   const std::vector<Resource> resources = launcher_resources(request.texts, inputs.icons);
-  if (Result r = write_launcher(stub_image(), request.constants, resources, write_attached, staged.file); !r) return r;
+  if (Result r = write_launcher(stub_image(), request.constants, resources, write_attached, staged.file,
+                                request.subsystem);
+      !r) {
+    return r;
+  }
   if (Result r = staged_size(staged, facts.exe_bytes); !r) return r;
   return finish_staged(staged, request.output);
 }
@@ -251,14 +326,20 @@ double ratio_of(const BuildFacts& facts) {
   return facts.attached_bytes > 0 ? static_cast<double>(facts.archive_bytes) / facts.attached_bytes : 0;
 }
 
+// The spec as the launcher will expand it, but for the user's folders.
+std::string shown_spec(const BakedConstants& constants) {
+  return utf16_to_utf8(spec_as_shown(constants.spec, constants.company, constants.product, constants.version));
+}
+
 void print_summary(const fs::path& output, const BakedConstants& constants, const BuildFacts& facts) {
   std::fprintf(stderr, "quorin-pack: wrote %s (%s; %s in %" PRIu64 " file%s, ratio %.2f) in %.1f s; unpacks into %s\n",
                path_text(output).c_str(), size_text(facts.exe_bytes).c_str(), size_text(facts.archive_bytes).c_str(),
                facts.files, facts.files == 1 ? "" : "s", ratio_of(facts), facts.seconds,
-               utf16_to_utf8(constants.spec).c_str());
+               shown_spec(constants).c_str());
 }
 
-void print_json(const fs::path& output, const BakedConstants& constants, const BuildFacts& facts) {
+void print_json(const fs::path& output, const BakedConstants& constants, std::uint16_t subsystem,
+                const BuildFacts& facts) {
   std::vector<std::string> warnings;
   for (const std::string& warning : facts.warnings) warnings.push_back(json_string(warning));
   const std::string out = json_document({{"output", json_string(path_text(output))},
@@ -268,10 +349,11 @@ void print_json(const fs::path& output, const BakedConstants& constants, const B
                                          {"files", std::to_string(facts.files)},
                                          {"ratio", json_fixed(ratio_of(facts), 4)},
                                          {"seconds", json_fixed(facts.seconds, 3)},
-                                         {"spec", json_string(utf16_to_utf8(constants.spec))},
+                                         {"spec", json_string(shown_spec(constants))},
                                          {"company", json_string(utf16_to_utf8(constants.company))},
                                          {"product", json_string(utf16_to_utf8(constants.product))},
                                          {"version", json_string(utf16_to_utf8(constants.version))},
+                                         {"subsystem", json_string(subsystem_name(subsystem))},
                                          {"warnings", json_line_array(warnings)}});
   std::fputs(out.c_str(), stdout);
 }
@@ -290,7 +372,11 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   BuildInputs inputs;
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
   // 3. The values not given.
-  apply_defaults(parsed, inputs, request);
+  for (const std::string& warning : apply_defaults(parsed, inputs, request)) warn(facts, warning);
+  const SubsystemChoice subsystem = choose_subsystem(request.subsystem_option, inputs.child_subsystem,
+                                                     inputs.child_warned ? u"" : inputs.child_name);
+  request.subsystem = subsystem.subsystem;
+  if (!subsystem.warning.empty()) warn(facts, subsystem.warning);
   // 4. The spec, when not given, and the room it leaves for the child's path.
   if (!given(parsed, "--spec")) {
     bool usage = false;
@@ -307,7 +393,7 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = write_build(parsed, inputs, request, facts); !r) return report(r.error);
   // 6. What was built.
   facts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (given(parsed, "--json")) print_json(request.output, request.constants, facts);
+  if (given(parsed, "--json")) print_json(request.output, request.constants, request.subsystem, facts);
   if (!given(parsed, "--quiet")) print_summary(request.output, request.constants, facts);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 #include "packer/utf16.h"
 #include "payload/entry_name.h"
@@ -13,8 +14,6 @@ namespace quorin::packer {
 
 namespace {
 
-constexpr std::int64_t kStampEpoch = 946684800;  // 2000-01-01 00:00:00 UTC
-constexpr std::uint64_t kStampSpan = 36524ull * 86400;
 constexpr std::int64_t kLastSecondOf9999 = 253402300799;  // 9999-12-31 23:59:59 UTC
 
 }  // namespace
@@ -39,7 +38,9 @@ std::u16string date_time_stamp(std::int64_t seconds) {
 }
 
 std::u16string content_stamp(std::uint64_t hash) {
-  return date_time_stamp(kStampEpoch + static_cast<std::int64_t>(hash % kStampSpan));
+  char text[16];
+  std::snprintf(text, sizeof text, "%012llx", static_cast<unsigned long long>(hash >> 16));
+  return std::u16string(text, text + 12);
 }
 
 Result source_date_epoch(std::optional<std::int64_t>& epoch) {
@@ -76,6 +77,46 @@ Result check_folder_name(const char* what, const std::u16string& value) {
                 "or another value)");
   }
   return ok();
+}
+
+std::u16string folder_name_from(std::u16string text) {
+  static constexpr std::u16string_view kForbidden = u"<>:\"/\\|?*";
+  for (char16_t& unit : text) {
+    if (unit < 0x20 || kForbidden.find(unit) != std::u16string_view::npos) unit = u'_';
+  }
+  if (text.size() > payload::kMaxComponentUnits) {
+    text.resize(payload::kMaxComponentUnits);
+    if (text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();  // no half of a pair
+  }
+  while (!text.empty() && (text.back() == u'.' || text.back() == u' ')) text.pop_back();
+  if (text.empty()) return text;
+  // A device name ("CON", "Aux.Corp"): one more unit after its first part.
+  const std::wstring wide(text.begin(), text.end());
+  if (payload::entry_name_problem(wide.data(), wide.size()) == payload::NameProblem::kDeviceName) {
+    const std::size_t dot = text.find(u'.');
+    const std::size_t at = dot == std::u16string::npos ? text.size() : dot;
+    text = text.substr(0, at) + u'_' + text.substr(at);
+  }
+  return text;
+}
+
+SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child, const std::u16string& child_name) {
+  constexpr std::uint16_t kGui = kSubsystemWindowsGui, kConsole = kSubsystemWindowsConsole;
+  if (option == subsystem_name(kConsole)) return {kConsole, ""};
+  if (option == subsystem_name(kGui)) return {kGui, ""};
+  if (child == kConsole || child == kGui || child_name.empty()) return {child == kConsole ? kConsole : kGui, ""};
+  const std::string name = "'" + utf16_to_utf8(child_name) + "'";
+  return {kGui, child == 0 ? "the child " + name + " is no Windows program whose subsystem can be read, so the " +
+                                 "launcher keeps the GUI subsystem (give --subsystem console for a console program)"
+                           : "the child " + name + " has subsystem " + std::to_string(child) +
+                                 ", neither console nor Windows GUI, so the launcher keeps the GUI subsystem " +
+                                 "(give --subsystem to choose)"};
+}
+
+std::string subsystem_name(std::uint16_t subsystem) {
+  if (subsystem == kSubsystemWindowsConsole) return "console";
+  if (subsystem == kSubsystemWindowsGui) return "windows";
+  return std::to_string(subsystem);
 }
 
 }  // namespace quorin::packer

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "packer/pe_image.h"
 #include "packer/result.h"
 
 namespace quorin::packer {
@@ -24,8 +25,8 @@ std::u16string default_spec(const std::u16string& stamp);
 // Gregorian calendar, so every system gives the same text.
 std::u16string date_time_stamp(std::int64_t seconds);
 
-// A stamp from a hash of the archive's content: a second from 2000-01-01 on,
-// within a hundred years.
+// A stamp from a hash of the archive's content: 12 lowercase hexadecimal
+// digits, the hash's upper 48 bits.
 std::u16string content_stamp(std::uint64_t hash);
 
 // SOURCE_DATE_EPOCH, the reproducible-builds convention: a decimal count of
@@ -35,6 +36,31 @@ Result source_date_epoch(std::optional<std::int64_t>& epoch);
 
 // The file name's part before its last dot: "bin\MyApp.exe" -> "MyApp".
 std::u16string stem_of(std::u16string name);
+
+// A text from the child's version information (a company, a product) made
+// one folder name: each character a file name cannot hold (< > : " / \ | ?
+// * and controls) becomes "_", dots and blanks at the end are taken off, a
+// Windows device name gets "_" after its first part ("CON" -> "CON_"), and
+// it is cut at 255 units. Empty when nothing is left.
+std::u16string folder_name_from(std::u16string text);
+
+// The launcher's subsystem (2 Windows GUI, 3 console), and a warning when
+// there is something to say.
+struct SubsystemChoice {
+  std::uint16_t subsystem = kSubsystemWindowsGui;
+  std::string warning;
+};
+
+// option: --subsystem's value ("console", "windows"), empty when not given,
+// and it decides. Else the child's (child: its Subsystem field, 0 when it
+// could not be read; child_name for the warning): console for a console
+// child, else the stub's own GUI subsystem, with a warning when the child is
+// neither a console nor a GUI program, or could not be read (none when there
+// is no child: attached data without a first entry).
+SubsystemChoice choose_subsystem(const std::string& option, std::uint16_t child, const std::u16string& child_name);
+
+// "console", "windows", or the number.
+std::string subsystem_name(std::uint16_t subsystem);
 
 // A value that the default spec makes a folder of must be one folder name;
 // what says why not (what: "the product", ...).

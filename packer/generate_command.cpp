@@ -17,7 +17,7 @@ namespace {
 
 // The constants with the stub's defaults; a usage error when one cannot be
 // baked.
-Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsigned version_parts[3]) {
+Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsigned version_parts[4]) {
   const BakedConstants defaults = default_constants();
   if (Result r = text_option(parsed, "--spec", defaults.spec, constants.spec); !r) return r;
   if (Result r = text_option(parsed, "--company", defaults.company, constants.company); !r) return r;
@@ -37,7 +37,7 @@ Result read_constants(const ParsedArgs& parsed, BakedConstants& constants, unsig
 
 int run_generate(const CommandSpec& command, const ParsedArgs& parsed, const std::string& invocation) {
   BakedConstants constants;
-  unsigned version_parts[3];
+  unsigned version_parts[4];
   if (Result r = read_constants(parsed, constants, version_parts); !r) return usage_error(command, r.error);
   const std::filesystem::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);

@@ -9,10 +9,12 @@
 
 #include "packer/attached_problems.h"
 #include "packer/attached_reader.h"
+#include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/inspected_file.h"
 #include "packer/json.h"
 #include "packer/progress.h"
+#include "packer/spec_check.h"
 #include "packer/utf16.h"
 #include "payload/format.h"
 
@@ -70,6 +72,17 @@ Listing read_listing(const InspectedFile& inspected, const ParsedArgs& parsed) {
   return listing;
 }
 
+// The spec as the launcher will expand it, but for the user's folders.
+std::string shown_spec(const LauncherIdentity& identity) {
+  return utf16_to_utf8(spec_as_shown(identity.spec, identity.company, identity.product, identity.version));
+}
+
+void print_identity(const LauncherIdentity& identity) {
+  std::printf("\nspec: %s\ncompany: %s\nproduct: %s\nversion: %s\nsubsystem: %s\n", shown_spec(identity).c_str(),
+              utf16_to_utf8(identity.company).c_str(), utf16_to_utf8(identity.product).c_str(),
+              utf16_to_utf8(identity.version).c_str(), subsystem_name(identity.subsystem).c_str());
+}
+
 void print_table(const InspectedFile& inspected, const Listing& listing) {
   const WalkResult& walk = listing.walk;
   std::printf("%14s  %-8s  %s\n", "SIZE", "CHECKSUM", "NAME");
@@ -93,6 +106,8 @@ void print_table(const InspectedFile& inspected, const Listing& listing) {
     std::printf("checksum flag: %s\n", header.checksum_flag ? "yes" : "no");
     std::printf("dictionary id: %" PRIu32 "\n", header.dictionary_id);
   }
+  LauncherIdentity identity;
+  if (read_launcher_identity(inspected.file.data, inspected.file.size, identity)) print_identity(identity);
 }
 
 void print_json(const InspectedFile& inspected, const Listing& listing) {
@@ -111,6 +126,15 @@ void print_json(const InspectedFile& inspected, const Listing& listing) {
                                                     {"archive_bytes", std::to_string(walk.archive_bytes)},
                                                     {"compressed_bytes", std::to_string(frame)},
                                                     {"ratio", json_fixed(ratio_of(walk, frame), 4)}});
+  LauncherIdentity identity;
+  const std::string launcher_json =
+      !read_launcher_identity(inspected.file.data, inspected.file.size, identity)
+          ? "null"
+          : json_line_object({{"spec", json_string(shown_spec(identity))},
+                              {"company", json_string(utf16_to_utf8(identity.company))},
+                              {"product", json_string(utf16_to_utf8(identity.product))},
+                              {"version", json_string(utf16_to_utf8(identity.version))},
+                              {"subsystem", json_string(subsystem_name(identity.subsystem))}});
   const FrameHeader& header = listing.header;
   const std::string frame_json =
       !listing.header_ok ? "null"
@@ -122,6 +146,7 @@ void print_json(const InspectedFile& inspected, const Listing& listing) {
   const std::string out = json_document(
       {{"file", json_string(inspected.label)},
        {"kind", json_string(inspected.where.in_launcher ? "launcher" : "attached data")},
+       {"launcher", launcher_json},
        {"attached_offset", std::to_string(inspected.where.offset)},
        {"attached_bytes", std::to_string(inspected.where.length)},
        {"entries", json_block_array(entries)},

@@ -37,20 +37,24 @@ Result number_option(const ParsedArgs& parsed, const char* name, int low, int hi
 
 }  // namespace
 
-Result parse_version(const std::u16string& version, unsigned parts[3]) {
+Result parse_version(const std::u16string& version, unsigned parts[4]) {
   const std::string text = utf16_to_utf8(version);
-  const std::string why = "--version '" + text + "': give three numbers of 0 to 65535, as 1.2.3";
+  const std::string why = "--version '" + text + "': give one to four numbers of 0 to 65535, as 1.2.3.4";
+  unsigned values[4] = {0, 0, 0, 0};
   std::size_t start = 0;
-  for (int i = 0; i < 3; ++i) {
-    const std::size_t end = i < 2 ? text.find('.', start) : text.size();
-    if (end == std::string::npos) return fail(why);
+  for (int i = 0;; ++i) {
+    if (i == 4) return fail(why);
+    std::size_t end = text.find('.', start);
+    if (end == std::string::npos) end = text.size();
     const std::string part = text.substr(start, end - start);
     if (part.empty() || part.size() > 5 || part.find_first_not_of("0123456789") != std::string::npos) return fail(why);
     const unsigned long value = std::stoul(part);
     if (value > 65535) return fail(why);
-    parts[i] = static_cast<unsigned>(value);
+    values[i] = static_cast<unsigned>(value);
+    if (end == text.size()) break;
     start = end + 1;
   }
+  for (int i = 0; i < 4; ++i) parts[i] = values[i];
   return ok();
 }
 

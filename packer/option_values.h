@@ -14,8 +14,9 @@ namespace quorin::packer {
 // The value of a text option as UTF-16, or fallback when it is not given.
 Result text_option(const ParsedArgs& parsed, const char* name, std::u16string fallback, std::u16string& out);
 
-// X.Y.Z, each a number from 0 to 65535: the version resource holds 16 bits a part.
-Result parse_version(const std::u16string& version, unsigned parts[3]);
+// One to four numbers of 0 to 65535 (A, A.B, A.B.C or A.B.C.D): the version
+// resource holds four parts of 16 bits; the parts not given are 0.
+Result parse_version(const std::u16string& version, unsigned parts[4]);
 
 // --level and --threads.
 Result compress_options(const ParsedArgs& parsed, CompressOptions& options);

@@ -101,17 +101,17 @@ const std::vector<CommandSpec>& commands() {
   // The texts that hold a default are made from the one place it is kept.
   static const std::string kBuildSpecHelp =
       std::string("where the launcher unpacks, with placeholders such as {CACHE_DIR} (default: ") + kDefaultSpecPrefix +
-      " and a stamp of the build, YYYYMMDD_HHMMSS, from SOURCE_DATE_EPOCH when it is set, else from the archive's "
-      "content)";
+      " and a stamp of the build: 12 hex digits of the archive's content, or YYYYMMDD_HHMMSS from "
+      "SOURCE_DATE_EPOCH when it is set)";
   static const std::string kBuildVersionHelp =
-      "version, three numbers of 0 to 65535 (default: the child's own file version, else " +
+      "version, one to four numbers of 0 to 65535 (default: the child's own file version, else " +
       utf16_to_utf8(kDefaultVersion) + ")";
   // The stub's own constants, which generate writes.
   const BakedConstants stub = default_constants();
   static const std::string kStubSpecHelp = with_default("target directory spec", stub.spec);
   static const std::string kStubCompanyHelp = with_default("company name", stub.company);
   static const std::string kStubProductHelp = with_default("product name", stub.product);
-  static const std::string kStubVersionHelp = with_default("version, three numbers of 0 to 65535", stub.version);
+  static const std::string kStubVersionHelp = with_default("version, one to four numbers of 0 to 65535", stub.version);
   static const std::vector<CommandSpec> kCommands = {
       {"build",
        "build --input DIR --child NAME --output OUT.exe [OPTIONS]\n"
@@ -125,9 +125,13 @@ const std::vector<CommandSpec>& commands() {
          "use this attached-data file verbatim instead of packing a folder (required unless --input)"},
         {"--output", "OUT.exe", "the launcher to write, replaced only when the build succeeds (required)", 'o'},
         {"--spec", "TEXT", kBuildSpecHelp.c_str()},
-        {"--company", "TEXT", "company name (default: the product)"},
-        {"--product", "TEXT", "product name (default: the child's file name without its extension)"},
-        {"--version", "X.Y.Z", kBuildVersionHelp.c_str()},
+        {"--company", "TEXT", "company name (default: the child's CompanyName, else the product)"},
+        {"--product", "TEXT",
+         "product name (default: the child's ProductName, else its file name without its extension)"},
+        {"--version", "A.B.C.D", kBuildVersionHelp.c_str()},
+        {"--subsystem", "console|windows",
+         "the launcher's subsystem: console (a console opens or is shared) or windows (no console) (default: the "
+         "child's)"},
         {"--original-filename", "TEXT", "OriginalFilename text (default: the file name of OUT.exe)"},
         {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
@@ -169,7 +173,7 @@ const std::vector<CommandSpec>& commands() {
        "Write the baked-constants source a launcher is built with.",
        {{"--output", "FILE", "the C++ source to write (required)", 'o'}, {"--spec", "TEXT", kStubSpecHelp.c_str()},
         {"--company", "TEXT", kStubCompanyHelp.c_str()}, {"--product", "TEXT", kStubProductHelp.c_str()},
-        {"--version", "X.Y.Z", kStubVersionHelp.c_str()}, kHelp},
+        {"--version", "A.B.C.D", kStubVersionHelp.c_str()}, kHelp},
        nullptr,
        {"--output"}},
   };

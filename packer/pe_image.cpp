@@ -34,7 +34,7 @@ Result read_pe_image(const unsigned char* data, std::uint64_t size, PeImage& ima
     image.file_alignment = read_le(optional + 36, 4);
     image.size_of_image = read_le(optional + kOptionalSizeOfImage, 4);
     image.size_of_headers = read_le(optional + kOptionalSizeOfHeaders, 4);
-    image.subsystem = static_cast<std::uint16_t>(read_le(optional + 68, 2));
+    image.subsystem = static_cast<std::uint16_t>(read_le(optional + kOptionalSubsystem, 2));
     const std::uint32_t count = read_le(optional + 108, 4);
     for (std::uint32_t i = 0; i < count && kOptionalDirectories + 8 * (i + 1) <= image.optional_size; ++i) {
       image.directories.push_back({static_cast<std::uint32_t>(read_le(optional + kOptionalDirectories + 8 * i, 4)),

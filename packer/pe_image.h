@@ -30,6 +30,8 @@ inline constexpr int kDirectorySecurity = 4;
 inline constexpr int kDirectoryBaseRelocation = 5;
 inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
 inline constexpr std::uint16_t kMagicPe32Plus = 0x20B;
+inline constexpr std::uint16_t kSubsystemWindowsGui = 2;
+inline constexpr std::uint16_t kSubsystemWindowsConsole = 3;
 
 struct PeImage {
   std::uint32_t nt_offset = 0;  // of "PE\0\0" (e_lfanew)
@@ -53,6 +55,7 @@ inline constexpr std::uint32_t kOptionalSizeOfInitializedData = 8;
 inline constexpr std::uint32_t kOptionalSizeOfImage = 56;
 inline constexpr std::uint32_t kOptionalSizeOfHeaders = 60;
 inline constexpr std::uint32_t kOptionalCheckSum = 64;
+inline constexpr std::uint32_t kOptionalSubsystem = 68;
 inline constexpr std::uint32_t kOptionalDirectories = 112;
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
 

@@ -97,15 +97,17 @@ Result fill_baked_block(std::string& baked, const BakedConstants& constants, con
   return ok();
 }
 
-// The stub's headers with the new section table and sizes; the checksum is
-// left 0 until the whole file is written.
-void patch_headers(std::string& headers, const PeImage& image, const StubLayout& stub, const LauncherLayout& layout) {
+// The stub's headers with the new section table, sizes and subsystem; the
+// checksum is left 0 until the whole file is written.
+void patch_headers(std::string& headers, const PeImage& image, const StubLayout& stub, const LauncherLayout& layout,
+                   std::uint16_t subsystem) {
   auto* h = reinterpret_cast<unsigned char*>(headers.data());
   set_le(h + image.nt_offset + 4 + 2, layout.sections.size(), 2);
   unsigned char* optional = h + image.optional_offset;
   set_le(optional + kOptionalSizeOfInitializedData, layout.size_of_initialized_data, 4);
   set_le(optional + kOptionalSizeOfImage, layout.size_of_image, 4);
   set_le(optional + kOptionalCheckSum, 0, 4);
+  if (subsystem != 0) set_le(optional + kOptionalSubsystem, subsystem, 2);
   auto set_directory = [optional](int index, std::uint32_t rva, std::uint32_t size) {
     set_le(optional + kOptionalDirectories + 8 * index, rva, 4);
     set_le(optional + kOptionalDirectories + 8 * index + 4, size, 4);
@@ -178,7 +180,7 @@ Result write_resources_and_relocations(std::string_view stub, const StubLayout& 
 }  // namespace
 
 Result write_launcher(std::string_view stub, const BakedConstants& constants, const std::vector<Resource>& resources,
-                      const AttachedWriter& write_attached, std::FILE* out) {
+                      const AttachedWriter& write_attached, std::FILE* out, std::uint16_t subsystem) {
   PeImage image;
   if (Result r = read_pe_image(reinterpret_cast<const unsigned char*>(stub.data()), stub.size(), image); !r) {
     return fail("the launcher stub: " + r.error);
@@ -198,7 +200,7 @@ Result write_launcher(std::string_view stub, const BakedConstants& constants, co
   std::string baked(stub.substr(plan.baked_offset, generated::kBakedSize));
   if (Result r = fill_baked_block(baked, constants, layout, place); !r) return r;
   std::string headers(stub.substr(0, image.size_of_headers));
-  patch_headers(headers, image, plan, layout);
+  patch_headers(headers, image, plan, layout, subsystem);
 
   if (Result r = seek_to(out, 0); !r) return r;
   if (Result r = write_bytes(out, headers.data(), headers.size()); !r) return r;

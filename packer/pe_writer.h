@@ -26,9 +26,11 @@ using AttachedWriter = std::function<Result(std::FILE* out, std::uint64_t& lengt
 
 // Writes the launcher to out, a new file opened for reading and writing.
 // constants are read after write_attached has run, so that it may complete
-// them. Fails on a stub that is not the shape plan_stub takes, texts that do not fit
-// their room, or an image that would be too large.
+// them. subsystem goes into the optional header's Subsystem field (2
+// Windows GUI, 3 console; 0 keeps the stub's own). Fails on a stub that is
+// not the shape plan_stub takes, texts that do not fit their room, or an
+// image that would be too large.
 Result write_launcher(std::string_view stub, const BakedConstants& constants, const std::vector<Resource>& resources,
-                      const AttachedWriter& write_attached, std::FILE* out);
+                      const AttachedWriter& write_attached, std::FILE* out, std::uint16_t subsystem = 0);
 
 }  // namespace quorin::packer

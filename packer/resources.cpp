@@ -49,10 +49,35 @@ std::u16string ascii(const char* text) { return std::u16string(text, text + std:
 
 }  // namespace
 
-std::string application_manifest() {
+std::u16string four_part_version(const VersionTexts& texts) {
+  std::string text;
+  for (int i = 0; i < 4; ++i) text += (i > 0 ? "." : "") + std::to_string(texts.version_parts[i]);
+  return std::u16string(text.begin(), text.end());
+}
+
+std::string assembly_name(const std::u16string& product) {
+  std::string name;
+  bool gap = false;
+  for (char16_t unit : product) {
+    const bool kept = (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z') ||
+                      (unit >= u'0' && unit <= u'9') || unit == u'-' || unit == u'_' || unit == u'.';
+    if (!kept || unit == u'.') {
+      gap = true;
+      continue;
+    }
+    if (gap && !name.empty()) name.push_back('.');
+    gap = false;
+    name.push_back(static_cast<char>(unit));
+  }
+  return name.empty() ? "Application" : name;
+}
+
+std::string application_manifest(const VersionTexts& texts) {
+  const std::u16string version = four_part_version(texts);
   return R"(<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
 <assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
-  <assemblyIdentity type="win32" name="Mini" version="1.0.0.0"/>
+  <assemblyIdentity type="win32" name=")" +
+         assembly_name(texts.product) + R"(" version=")" + std::string(version.begin(), version.end()) + R"("/>
   <compatibility xmlns="urn:schemas-microsoft-com:compatibility.v1">
     <application>
       <supportedOS Id="{e2011457-1546-43c5-a5fe-008deee3d3f0}"/>
@@ -85,7 +110,7 @@ std::string application_manifest() {
 
 std::string version_info(const VersionTexts& texts) {
   const std::uint32_t most = texts.version_parts[0] << 16 | texts.version_parts[1];
-  const std::uint32_t least = texts.version_parts[2] << 16;
+  const std::uint32_t least = texts.version_parts[2] << 16 | texts.version_parts[3];
   std::string fixed;  // VS_FIXEDFILEINFO
   put_le(fixed, kFixedFileInfoSignature, 4);
   put_le(fixed, 0x00010000, 4);
@@ -101,7 +126,7 @@ std::string version_info(const VersionTexts& texts) {
   put_le(fixed, 0, 4);      // no date
   put_le(fixed, 0, 4);
 
-  const std::u16string full_version = texts.version + u".0";
+  const std::u16string full_version = four_part_version(texts);
   const std::string table = version_node(
       u"000004B0", "", 0, true,
       {text_value(u"CompanyName", texts.company), text_value(u"ProductName", texts.product),
@@ -138,7 +163,7 @@ std::vector<Resource> launcher_resources(const VersionTexts& texts, const std::v
   }
   resources.push_back({kResourceTypeGroupIcon, 1, kLanguageNeutral, group});
   resources.push_back({kResourceTypeVersion, 1, kLanguageNeutral, version_info(texts)});
-  resources.push_back({kResourceTypeManifest, 1, kLanguageNeutral, application_manifest()});
+  resources.push_back({kResourceTypeManifest, 1, kLanguageNeutral, application_manifest(texts)});
   return resources;
 }
 

@@ -13,16 +13,27 @@ namespace quorin::packer {
 struct VersionTexts {
   std::u16string company;
   std::u16string product;
-  std::u16string version;            // X.Y.Z
+  std::u16string version;            // as given: one to four numbers
   std::u16string original_filename;
   std::u16string internal_name;
   std::u16string file_description;
-  unsigned version_parts[3] = {0, 0, 0};
+  unsigned version_parts[4] = {0, 0, 0, 0};
 };
 
-std::string application_manifest();
+// "A.B.C.D", the four parts of the version.
+std::u16string four_part_version(const VersionTexts& texts);
 
-// VS_VERSIONINFO: file and product version X.Y.Z.0, OS code 4, file type 1,
+// The product as an assembly name: letters, digits, dots, dashes and
+// underscores; each run of other characters (a blank, a letter beyond
+// ASCII) becomes one dot, with no dot at either end; "Application" when
+// nothing is left. "Brindlex Pocket Variant" -> "Brindlex.Pocket.Variant".
+std::string assembly_name(const std::u16string& product);
+
+// The application manifest, whose assemblyIdentity carries the product (as
+// assembly_name makes it) and the four-part version.
+std::string application_manifest(const VersionTexts& texts);
+
+// VS_VERSIONINFO: file and product version A.B.C.D, OS code 4, file type 1,
 // one string table for translation 0x0000/0x04B0.
 std::string version_info(const VersionTexts& texts);
 

@@ -121,4 +121,43 @@ SpecCheck check_spec(const std::u16string& spec) {
   return check;
 }
 
+std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& company, const std::u16string& product,
+                             const std::u16string& version) {
+  using expansion::Placeholder;
+  const std::wstring wide(spec.begin(), spec.end());
+  expansion::SpecReader reader;
+  expansion::spec_reader_start(reader, wide.c_str());
+  std::u16string shown;
+  for (;;) {
+    const SpecItem item = expansion::spec_read(reader);
+    if (item.kind == SpecItemKind::kEnd) break;
+    if (item.kind == SpecItemKind::kLiteral) {
+      shown.push_back(static_cast<char16_t>(item.unit));
+      continue;
+    }
+    const expansion::PlaceholderName* known =
+        item.kind == SpecItemKind::kName ? expansion::find_placeholder(item.name, item.name_len) : nullptr;
+    const std::u16string* value = nullptr;  // a baked constant, or none
+    switch (known != nullptr ? known->placeholder : Placeholder::kPid) {
+      case Placeholder::kCompany:
+        value = &company;
+        break;
+      case Placeholder::kProduct:
+        value = &product;
+        break;
+      case Placeholder::kVersion:
+      case Placeholder::kFileVersion:
+      case Placeholder::kProductVersion:
+        value = &version;
+        break;
+      default:
+        break;
+    }
+    // Anything else as written: "{", the name, and "}" when it has one.
+    shown += value != nullptr ? *value
+                              : spec.substr(item.position, item.name_len + (item.kind == SpecItemKind::kName ? 2 : 1));
+  }
+  return shown;
+}
+
 }  // namespace quorin::packer

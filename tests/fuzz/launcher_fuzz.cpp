@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "generated/baked_layout.h"
 #include "packer/attached_reader.h"
 #include "payload/format.h"
 #include "payload/reader.h"
@@ -34,6 +35,14 @@ Result within_budget() {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kMaxInput) return 0;
+  // What list shows of a launcher: its texts end within their rooms.
+  LauncherIdentity identity;
+  if (read_launcher_identity(data, size, identity)) {
+    QUORIN_FUZZ_CHECK(identity.spec.size() < quorin::generated::kBakedSpecCap &&
+                      identity.company.size() < quorin::generated::kBakedTextCap &&
+                      identity.product.size() < quorin::generated::kBakedTextCap &&
+                      identity.version.size() < quorin::generated::kBakedVersionCap);
+  }
   AttachedLocation where;
   if (Result r = locate_attached_data(data, size, where); !r) {
     QUORIN_FUZZ_CHECK(!r.error.empty());

@@ -38,7 +38,7 @@ bool is_version(const std::string& text) {
     if (std::stoul(text.substr(at, end - at)) > 0xFFFF) return false;
     at = end + 1;
   }
-  return parts == 3;
+  return parts == 4;
 }
 
 }  // namespace
@@ -60,5 +60,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const std::optional<std::string> version = program_file_version(data, size);
   if (version) QUORIN_FUZZ_CHECK(whole && is_version(*version));
+  // The string table's texts: never empty, never with a blank at either end.
+  for (const char16_t* key : {u"CompanyName", u"ProductName"}) {
+    const std::optional<std::u16string> text = program_version_text(data, size, key);
+    if (!text) continue;
+    QUORIN_FUZZ_CHECK(whole && !text->empty() && text->front() != u' ' && text->back() != u' ');
+  }
+  program_subsystem(data, size);
   return 0;
 }

@@ -13,6 +13,9 @@
 #include <chrono>
 #include <thread>
 
+#include "generated/baked_layout.h"
+#include "packer/little_endian.h"
+#include "packer/pe_image.h"
 #include "tests/host/packer_support.h"
 
 namespace {
@@ -32,6 +35,13 @@ struct Tree {
     return args;
   }
 };
+
+// text as a JSON string holds it (backslashes doubled).
+std::string json_escaped(const std::string& text) {
+  std::string out;
+  for (char c : text) out += c == '\\' ? std::string("\\\\") : std::string(1, c);
+  return out;
+}
 
 // The value of "key" in build's --json output (a string's text, or a number).
 std::string json_value(const std::string& json, const std::string& key) {
@@ -135,8 +145,13 @@ TEST(PackerDefaults, EveryApplicationGetsAFolderOfItsOwnAndTheSameInputsTheSameB
   EXPECT_EQ(json_value(a.out, "product"), "app");
   EXPECT_EQ(json_value(a.out, "company"), "app");
   EXPECT_EQ(json_value(a.out, "version"), "1.0.0");
+  // The spec as the launcher expands it but for the user's folder, its stamp
+  // 12 hex digits of the content.
   const std::string spec = json_value(a.out, "spec");
-  EXPECT_EQ(spec.rfind("{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\", 0), 0u) << spec;
+  EXPECT_EQ(spec.rfind("{CACHE_DIR}\\app\\app\\1.0.0\\", 0), 0u) << spec;
+  const std::string stamp = spec.substr(spec.rfind('\\') + 1);
+  EXPECT_EQ(stamp.size(), 12u) << spec;
+  EXPECT_EQ(stamp.find_first_not_of("0123456789abcdef"), std::string::npos) << spec;
   EXPECT_NE(spec, json_value(b.out, "spec"));
   EXPECT_EQ(spec, json_value(again.out, "spec"));
   // The same inputs and name, in another folder, give the same bytes.
@@ -145,31 +160,170 @@ TEST(PackerDefaults, EveryApplicationGetsAFolderOfItsOwnAndTheSameInputsTheSameB
   EXPECT_TRUE(read_file(first.scratch / "out.exe") == read_file(first.scratch / "elsewhere" / "out.exe"));
   // SOURCE_DATE_EPOCH sets the stamp.
   const ProgramRun dated = run_pack(first.build({"--json", "-q"}), {"SOURCE_DATE_EPOCH=1790000000"});
-  EXPECT_EQ(json_value(dated.out, "spec"), "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\20260921_141320");
+  EXPECT_EQ(json_value(dated.out, "spec"), "{CACHE_DIR}\\app\\app\\1.0.0\\20260921_141320");
   EXPECT_EQ(run_pack(first.build({}), {"SOURCE_DATE_EPOCH=soon"}).code, 2);
 }
 
-TEST(PackerDefaults, VersionComesFromTheChildAndValuesMustBeFolderNames) {
-  // A launcher with version information, as the child of another.
-  Tree inner("defaults_inner");
-  ASSERT_EQ(run_pack(inner.build({"--version", "2.4.6", "-q"}, "Tool.exe")).code, 0);
-  Scratch outer("defaults_outer");
-  fs::create_directories(outer / "app");
-  fs::copy_file(inner.scratch / "Tool.exe", outer / "app" / "Tool.exe");
-  const ProgramRun run = run_pack({"build", "--input", (outer / "app").string(), "--child", "Tool.exe", "--output",
-                                   (outer / "out.exe").string(), "--json", "-q"});
-  ASSERT_EQ(run.code, 0) << run.err;
-  EXPECT_EQ(json_value(run.out, "version"), "2.4.6");
-  EXPECT_EQ(json_value(run.out, "product"), "Tool");
-  // Values the default spec makes folders of.
+// The identity comes from the child's version information: a launcher,
+// which carries some, as the child of another; options still decide.
+TEST(PackerDefaults, IdentityComesFromTheChildAndValuesMustBeFolderNames) {
+  const struct {
+    std::vector<std::string> child;  // the options of the child's own build
+    std::vector<std::string> more;   // the options of the build ("--attached": from attached data)
+    std::string company, product, version, spec;  // spec: without the stamp
+    std::string warning;  // a part of it, "" for none
+  } cases[] = {
+      {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {},
+       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
+      // The same child as the first entry of attached data.
+      {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {"--attached"},
+       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
+      {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"},
+       {"--product", "Mine", "--version", "3"}, "Versioned Corp", "Mine", "3", "{CACHE_DIR}\\Versioned Corp\\Mine\\3\\",
+       ""},
+      {{"--company", "Versioned Corp", "--version", "2.5.7.9"}, {"--spec", "{TEMP}\\{COMPANY}\\{FILE_VERSION}\\{PID}"},
+       "Versioned Corp", "app", "2.5.7.9", "{TEMP}\\Versioned Corp\\2.5.7.9\\{PID}", ""},
+      {{"--version", "2.4.6"}, {}, "app", "app", "2.4.6.0", "{CACHE_DIR}\\app\\app\\2.4.6.0\\", ""},
+      // Sanitized, with a warning: not the child's author's fault, nor the user's.
+      {{"--company", "A/B: C.", "--product", "CON", "--spec", "{TEMP}\\x"}, {}, "A_B_ C", "CON_", "1.0.0.0",
+       "{CACHE_DIR}\\A_B_ C\\CON_\\1.0.0.0\\", "the child's company 'A/B: C.' cannot be a folder name; the launcher's is 'A_B_ C'"},
+  };
+  for (const auto& c : cases) {
+    Tree inner("defaults_inner");
+    ASSERT_EQ(run_pack(inner.build(c.child, "Tool.exe")).code, 0) << c.child[1];
+    Scratch outer("defaults_outer");
+    fs::create_directories(outer / "app");
+    fs::copy_file(inner.scratch / "Tool.exe", outer / "app" / "Tool.exe");
+    std::vector<std::string> args = {"build", "--input", (outer / "app").string(), "--child", "Tool.exe", "--output",
+                                     (outer / "out.exe").string(), "--json", "-q"};
+    if (c.more == std::vector<std::string>{"--attached"}) {
+      const std::string attached = (outer / "attached.bin").string();
+      ASSERT_EQ(run_pack({"archive", args[1], args[2], args[3], args[4], "--output", attached, "-q"}).code, 0);
+      args.erase(args.begin() + 1, args.begin() + 5);
+      args.insert(args.begin() + 1, {"--attached", attached});
+    } else {
+      args.insert(args.end(), c.more.begin(), c.more.end());
+    }
+    const ProgramRun run = run_pack(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(json_value(run.out, "company"), c.company);
+    EXPECT_EQ(json_value(run.out, "product"), c.product);
+    EXPECT_EQ(json_value(run.out, "version"), c.version);
+    EXPECT_EQ(json_value(run.out, "spec").rfind(c.spec, 0), 0u) << json_value(run.out, "spec");
+    EXPECT_EQ(c.warning.empty(), run.err.empty()) << run.err;
+    EXPECT_NE(run.err.find(c.warning), std::string::npos) << run.err;
+    // list reads the same back from the launcher.
+    const ProgramRun list = run_pack({"list", "--json", (outer / "out.exe").string()});
+    EXPECT_NE(list.out.find("\"spec\": \"" + json_escaped(json_value(run.out, "spec")) + "\", \"company\": \"" +
+                            c.company + "\", \"product\": \"" + c.product + "\", \"version\": \"" + c.version + "\""),
+              std::string::npos)
+        << list.out;
+  }
+  // Values the default spec makes folders of, given on the command line.
+  Tree tree("defaults_folders");
   for (const std::vector<std::string>& bad : {std::vector<std::string>{"--company", "A/B"},
                                               std::vector<std::string>{"--product", "CON"},
                                               std::vector<std::string>{"--company", "dots..."}}) {
-    const ProgramRun refused = run_pack(inner.build(bad));
+    const ProgramRun refused = run_pack(tree.build(bad));
     EXPECT_EQ(refused.code, 2) << bad[1];
     EXPECT_NE(refused.err.find("cannot be a folder name on Windows"), std::string::npos) << refused.err;
   }
-  EXPECT_EQ(run_pack(inner.build({"--company", "A/B", "--spec", "{TEMP}\\x", "-q"})).code, 0);
+  EXPECT_EQ(run_pack(tree.build({"--company", "A/B", "--spec", "{TEMP}\\x", "-q"})).code, 0);
+}
+
+// The launcher's subsystem is its child's, read from the child's file or
+// from the first entry of the attached data; --subsystem decides over both.
+TEST(PackerDefaults, SubsystemFollowsTheChild) {
+  Scratch scratch("subsystem");
+  const std::string console = program_bytes("child", 0x8664, 0x20B, 0x0022, 3);
+  const std::string gui = program_bytes("child", 0x8664, 0x20B, 0x0022, 2);
+  const std::string native = program_bytes("child", 0x8664, 0x20B, 0x0022, 1);
+  write_file(scratch / "console.bin", attached_data(archive_bytes({{u"app.exe", console, {}}})));
+  write_file(scratch / "gui.bin", attached_data(archive_bytes({{u"app.exe", gui, {}}})));
+  write_file(scratch / "text.bin", attached_data(archive_bytes({{u"notes.txt", "no program", {}}})));
+  const struct {
+    std::string child;  // the file app.exe, or "" for attached data
+    std::string attached;
+    std::vector<std::string> more;
+    std::string subsystem;
+    std::string warning;  // a part of it, "" for none
+  } cases[] = {
+      {console, "", {}, "console", ""},
+      {gui, "", {}, "windows", ""},
+      {console, "", {"--subsystem", "windows"}, "windows", ""},
+      {gui, "", {"--subsystem", "console"}, "console", ""},
+      {native, "", {}, "windows", "has subsystem 1, neither console nor Windows GUI"},
+      {"", "console.bin", {}, "console", ""},
+      {"", "gui.bin", {}, "windows", ""},
+      {"", "gui.bin", {"--subsystem", "console"}, "console", ""},
+      {"", "text.bin", {}, "windows", "the launcher starts the first entry, but it is not a Windows program"},
+      {"", "text.bin", {"--subsystem", "console"}, "console", "but it is not a Windows program"},
+  };
+  for (const auto& c : cases) {
+    const fs::path out = scratch / "out.exe";
+    std::vector<std::string> args = {"build", "--output", out.string(), "--json", "-q"};
+    if (c.attached.empty()) {
+      write_file(scratch / "in" / "app.exe", c.child);
+      args.insert(args.end(), {"--input", (scratch / "in").string(), "--child", "app.exe"});
+    } else {
+      args.insert(args.end(), {"--attached", (scratch / c.attached).string()});
+    }
+    args.insert(args.end(), c.more.begin(), c.more.end());
+    const ProgramRun run = run_pack(args);
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_EQ(json_value(run.out, "subsystem"), c.subsystem) << c.attached;
+    EXPECT_EQ(c.warning.empty(), run.err.empty()) << run.err;
+    EXPECT_NE(run.err.find(c.warning), std::string::npos) << run.err;
+    // The header's field, as Windows reads it, and the checksum over it.
+    const std::string exe = read_file(out);
+    quorin::packer::PeImage image;
+    const auto* data = reinterpret_cast<const unsigned char*>(exe.data());
+    ASSERT_TRUE(quorin::packer::read_pe_image(data, exe.size(), image));
+    EXPECT_EQ(image.subsystem, c.subsystem == "console" ? 3 : 2);
+    EXPECT_EQ(quorin::packer::read_le(data + image.optional_offset + quorin::packer::kOptionalCheckSum, 4),
+              quorin::packer::pe_checksum(data, exe.size(), image.optional_offset + quorin::packer::kOptionalCheckSum));
+    const ProgramRun list = run_pack({"list", out.string()});
+    EXPECT_NE(list.out.find("\nsubsystem: " + c.subsystem + "\n"), std::string::npos) << list.out;
+  }
+}
+
+// list shows what a launcher carries, a launcher of an earlier packer (its
+// block without the index's fields) too; attached data carries none.
+TEST(PackerDefaults, ListShowsWhatALauncherCarries) {
+  Tree tree("list_identity");
+  ASSERT_EQ(run_pack(tree.build({"--company", "Versioned Corp", "--version", "2.5.7.9", "-q"})).code, 0);
+  const std::string exe = read_file(tree.scratch / "out.exe");
+  quorin::packer::PeImage image;
+  ASSERT_TRUE(quorin::packer::read_pe_image(reinterpret_cast<const unsigned char*>(exe.data()), exe.size(), image));
+  const quorin::packer::PeSection* baked = quorin::packer::find_section(image, ".qconst");
+  ASSERT_NE(baked, nullptr);
+  std::string older = exe;
+  older.replace(baked->raw_offset, 16, std::string(quorin::generated::kBakedMagicWithoutIndex, 16));
+  older.replace(baked->raw_offset + quorin::generated::kBakedIndexRvaOffset, 16, std::string(16, '\0'));
+  write_file(tree.scratch / "older.exe", older);
+  for (const char* name : {"out.exe", "older.exe"}) {
+    const ProgramRun json = run_pack({"list", "--json", (tree.scratch / name).string()});
+    EXPECT_EQ(json.code, 0) << json.err;
+    EXPECT_NE(json.out.find("\"launcher\": {\"spec\": \"{CACHE_DIR}\\\\Versioned Corp\\\\app\\\\2.5.7.9\\\\"),
+              std::string::npos)
+        << json.out;
+    EXPECT_NE(json.out.find("\"company\": \"Versioned Corp\", \"product\": \"app\", \"version\": \"2.5.7.9\", "
+                            "\"subsystem\": \"windows\"}"),
+              std::string::npos)
+        << json.out;
+    const ProgramRun table = run_pack({"list", (tree.scratch / name).string()});
+    EXPECT_NE(table.out.find("\nspec: {CACHE_DIR}\\Versioned Corp\\app\\2.5.7.9\\"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\ncompany: Versioned Corp\nproduct: app\nversion: 2.5.7.9\nsubsystem: windows\n"),
+              std::string::npos)
+        << table.out;
+  }
+  ASSERT_EQ(run_pack({"archive", "--input", (tree.scratch / "app").string(), "--child", "app.exe", "--output",
+                      (tree.scratch / "attached.bin").string(), "-q"})
+                .code,
+            0);
+  const ProgramRun attached = run_pack({"list", "--json", (tree.scratch / "attached.bin").string()});
+  EXPECT_NE(attached.out.find("\"launcher\": null"), std::string::npos) << attached.out;
+  EXPECT_EQ(run_pack({"list", (tree.scratch / "attached.bin").string()}).out.find("\nspec: "), std::string::npos);
 }
 
 // Starts the packer and, after delay, sends it signal; its exit status.
@@ -219,7 +373,7 @@ TEST(PackerOutput, SummaryJsonAndShortOptions) {
   ASSERT_EQ(lines.size(), 1u) << plain.err;
   EXPECT_EQ(lines[0].rfind("quorin-pack: wrote " + (tree.scratch / "out.exe").string() + " (", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(" in 2 files, ratio "), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("; unpacks into {CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\"), std::string::npos);
+  EXPECT_NE(lines[0].find("; unpacks into {CACHE_DIR}\\app\\app\\1.0.0\\"), std::string::npos) << lines[0];
   EXPECT_EQ(run_pack(tree.build({"--quiet"})).err, "");
   // Short options as zstd and tar users write them.
   const ProgramRun shorts = run_pack({"build", "--input", (tree.scratch / "app").string(), "--child", "app.exe", "-o",

@@ -1,5 +1,6 @@
-// The packer's command-line parser and the build stamp's date, through their
-// own headers: one row per rule.
+// The packer's command-line parser, the build stamp, the version and the
+// names made of the child's texts, through their own headers: one row per
+// rule.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -7,7 +8,10 @@
 #include <vector>
 
 #include "packer/build_defaults.h"
+#include "packer/option_values.h"
 #include "packer/options.h"
+#include "packer/resources.h"
+#include "packer/spec_check.h"
 #include "packer/utf16.h"
 
 namespace {
@@ -83,6 +87,82 @@ TEST(PackerOptions, BuildStampDate) {
   };
   for (const auto& c : cases) {
     EXPECT_EQ(quorin::packer::utf16_to_utf8(quorin::packer::date_time_stamp(c.seconds)), c.stamp) << c.seconds;
+  }
+}
+
+TEST(PackerOptions, ContentStampIsTwelveHexDigits) {
+  using quorin::packer::content_stamp;
+  using quorin::packer::utf16_to_utf8;
+  EXPECT_EQ(utf16_to_utf8(content_stamp(0)), "000000000000");
+  EXPECT_EQ(utf16_to_utf8(content_stamp(0x0123456789ABCDEFull)), "0123456789ab");
+  EXPECT_EQ(utf16_to_utf8(content_stamp(~0ull)), "ffffffffffff");
+}
+
+TEST(PackerOptions, VersionOfOneToFourParts) {
+  const struct {
+    std::u16string text;
+    bool good;
+    unsigned parts[4];
+  } cases[] = {
+      {u"7", true, {7, 0, 0, 0}},         {u"1.2", true, {1, 2, 0, 0}},
+      {u"3.1.95", true, {3, 1, 95, 0}},   {u"1.2.3.4", true, {1, 2, 3, 4}},
+      {u"65535.0.65535.65535", true, {65535, 0, 65535, 65535}},
+      {u"1.2.3.4.5", false, {}},          {u"", false, {}},
+      {u"1.", false, {}},                 {u".1", false, {}},
+      {u"1.65536", false, {}},            {u"1.2.3.x", false, {}},
+      {u"1 .2", false, {}},
+  };
+  for (const auto& c : cases) {
+    unsigned parts[4] = {9, 9, 9, 9};
+    const quorin::packer::Result r = quorin::packer::parse_version(c.text, parts);
+    EXPECT_EQ(static_cast<bool>(r), c.good) << quorin::packer::utf16_to_utf8(c.text);
+    if (!c.good) continue;
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(parts[i], c.parts[i]) << quorin::packer::utf16_to_utf8(c.text);
+  }
+}
+
+// The child's company and product as folder names, the product as an
+// assembly name, and the spec as the summary shows it.
+TEST(PackerOptions, NamesMadeOfTheChildsTexts) {
+  const struct {
+    std::u16string text;
+    std::u16string folder;
+    std::string assembly;
+  } cases[] = {
+      {u"Versioned Corp", u"Versioned Corp", "Versioned.Corp"},
+      {u"Brindlex Pocket Variant", u"Brindlex Pocket Variant", "Brindlex.Pocket.Variant"},
+      {u"Acme, Inc.", u"Acme, Inc", "Acme.Inc"},
+      {u"A/B: C?", u"A_B_ C_", "A.B.C"},
+      {u"R\u00e9sum\u00e9 Tool", u"R\u00e9sum\u00e9 Tool", "R.sum.Tool"},
+      {u"my_app-2.0", u"my_app-2.0", "my_app-2.0"},
+      {u"CON", u"CON_", "CON"},
+      {u"aux.corp", u"aux_.corp", "aux.corp"},
+      {u"tab\there", u"tab_here", "tab.here"},
+      {u"...", u"", "Application"},
+      {u"\u00e9\u00e9", u"\u00e9\u00e9", "Application"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = quorin::packer::utf16_to_utf8(c.text);
+    EXPECT_EQ(quorin::packer::utf16_to_utf8(quorin::packer::folder_name_from(c.text)),
+              quorin::packer::utf16_to_utf8(c.folder))
+        << text;
+    EXPECT_EQ(quorin::packer::assembly_name(c.text), c.assembly) << text;
+  }
+  const struct {
+    std::u16string spec;
+    std::string shown;
+  } specs[] = {
+      {u"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\3f2a9c01d4b7",
+       "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\3f2a9c01d4b7"},
+      {u"{temp}\\{company}\\{File_Version}\\{PRODUCT_VERSION}\\{PID}-{RANDOM}{TIME}",
+       "{temp}\\Versioned Corp\\2.5.7.9\\2.5.7.9\\{PID}-{RANDOM}{TIME}"},
+      {u"{HOME}\\}{PRODUCT}}", "{HOME}\\}Versioned Tool}"},
+      {u"C:\\Apps\\{PROGRAM_DIR}", "C:\\Apps\\{PROGRAM_DIR}"},
+  };
+  for (const auto& c : specs) {
+    EXPECT_EQ(quorin::packer::utf16_to_utf8(
+                  quorin::packer::spec_as_shown(c.spec, u"Versioned Corp", u"Versioned Tool", u"2.5.7.9")),
+              c.shown);
   }
 }
 

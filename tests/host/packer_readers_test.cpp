@@ -115,10 +115,13 @@ TEST(PackerReaders, ChildWhoseResourcesLiePastTheEndOfTheFile) {
   Scratch scratch("resources_past_end");
   const Launcher launcher = build_launcher(scratch);
   const auto* data = reinterpret_cast<const unsigned char*>(launcher.bytes.data());
-  EXPECT_EQ(program_file_version(data, launcher.bytes.size()), "2.4.1");
+  EXPECT_EQ(program_file_version(data, launcher.bytes.size()), "2.4.1.0");
   const std::uint64_t cut = launcher.start_of(".rsrc") + 16;
   EXPECT_TRUE(check_x64_program(data, cut));
   EXPECT_EQ(program_file_version(data, cut), std::nullopt);
+  EXPECT_EQ(program_version_text(data, launcher.bytes.size(), u"ProductName"), u"app");
+  EXPECT_EQ(program_version_text(data, launcher.bytes.size(), u"Comments"), std::nullopt);
+  EXPECT_EQ(program_version_text(data, cut, u"ProductName"), std::nullopt);
 }
 
 }  // namespace

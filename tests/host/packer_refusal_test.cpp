@@ -87,7 +87,8 @@ TEST_F(PackerRefusal, NamesTheLauncherCouldNotUse) {
 TEST_F(PackerRefusal, BadOptionValues) {
   write_file(scratch.path / "bad.ico", "not an icon at all");
   const std::vector<Refusal> cases = {
-      {"version of two numbers", {"build", "--input", "@/app", "--child", "app.exe", "--version", "1.2", "--output", "@/out.exe"}, "--version"},
+      {"version of five numbers", {"build", "--input", "@/app", "--child", "app.exe", "--version", "1.2.3.4.5", "--output", "@/out.exe"}, "--version"},
+      {"subsystem of another name", {"build", "--input", "@/app", "--child", "app.exe", "--subsystem", "gui", "--output", "@/out.exe"}, "--subsystem"},
       {"version with letters", {"build", "--input", "@/app", "--child", "app.exe", "--version", "1.b.3", "--output", "@/out.exe"}, "--version"},
       {"version part too large", {"build", "--input", "@/app", "--child", "app.exe", "--version", "1.2.65536", "--output", "@/out.exe"}, "--version"},
       {"icon that is not one", {"build", "--input", "@/app", "--child", "app.exe", "--icon", "@/bad.ico", "--output", "@/out.exe"}, "icon"},

@@ -10,6 +10,9 @@
 //                          names is checked, "verified=<count>" and one
 //                          "bad=<name>" per file of another size or checksum are
 //                          reported, and any bad file makes the exit code 77
+//   QUORIN_PROBE_PARENT_CONSOLE  when set, "parent_console=yes" or "no": whether
+//                          the parent (the launcher) has a console, found by
+//                          attaching to it, which only a console allows
 #include <windows.h>
 #include <zlib.h>
 
@@ -119,7 +122,19 @@ int wmain(int argc, wchar_t** argv) {
   GetModuleFileNameW(nullptr, module, 4096);
   report += "module=" + utf8(module) + "\n";
   report += "pid=" + std::to_string(GetCurrentProcessId()) + "\n";
-  const std::wstring manifest = env(L"QUORIN_PROBE_VERIFY");
+  if (!env(L"QUORIN_PROBE_PARENT_CONSOLE").empty()) {
+    // The probe leaves any console of its own first; its standard handles are
+    // kept as they were.
+    const DWORD ids[] = {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE};
+    HANDLE saved[3];
+    for (int i = 0; i < 3; ++i) saved[i] = GetStdHandle(ids[i]);
+    FreeConsole();
+    const bool attached = AttachConsole(ATTACH_PARENT_PROCESS) != 0;
+    report += std::string("parent_console=") + (attached ? "yes" : "no") + "\n";
+    if (attached) FreeConsole();
+    for (int i = 0; i < 3; ++i) SetStdHandle(ids[i], saved[i]);
+  }
+    const std::wstring manifest = env(L"QUORIN_PROBE_VERIFY");
   bool verified = true;
   if (!manifest.empty()) {
     std::wstring folder = module;

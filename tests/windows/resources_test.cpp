@@ -106,7 +106,8 @@ TEST(Resources, VersionTextsOfEachLauncher) {
       {L"resources_custom",
        {{L"CompanyName", L"Acme \u00dcml\u00e4ut"},
         {L"ProductName", L"R\u00e9sum\u00e9 Tool"},
-        {L"FileVersion", L"12.0.65535.0"},
+        {L"FileVersion", L"12.0.65535.7"},
+        {L"ProductVersion", L"12.0.65535.7"},
         {L"OriginalFilename", L"resume.exe"},
         {L"InternalName", L"resume"},
         {L"FileDescription", L"R\u00e9sum\u00e9 editor"}}},
@@ -123,7 +124,8 @@ TEST(Resources, FixedVersionInfo) {
   EXPECT_EQ(fixed_info(launcher_path(L"resources_default")).dwFileVersionMS, 1u << 16);
   const VS_FIXEDFILEINFO custom = fixed_info(launcher_path(L"resources_custom"));
   EXPECT_EQ(custom.dwFileVersionMS, 12u << 16);
-  EXPECT_EQ(custom.dwFileVersionLS, 65535u << 16);
+  EXPECT_EQ(custom.dwFileVersionLS, 65535u << 16 | 7u);
+  EXPECT_EQ(custom.dwProductVersionLS, 65535u << 16 | 7u);
   const std::wstring exe = launcher_path(L"Brindlex_POCKET_VARIANT_ONEFILE");
   EXPECT_EQ(translation(exe), 0x04B00000u);  // language 0x0000, code page 0x04B0
   const VS_FIXEDFILEINFO info = fixed_info(exe);
@@ -169,15 +171,22 @@ TEST(Resources, OneManifestAsInvokerLongPathAware) {
   EnumResourceNamesW(resources.module, RT_MANIFEST, count_manifest, reinterpret_cast<LONG_PTR>(&manifests));
   EXPECT_EQ(manifests, 1);
   const std::string manifest = resources.bytes(RT_MANIFEST, MAKEINTRESOURCEW(1));
-  for (const char* part : {"name=\"Mini\"", "version=\"1.0.0.0\"", "<ws2:longPathAware>true</ws2:longPathAware>",
+  for (const char* part : {"name=\"app\" version=\"1.0.0.0\"", "<ws2:longPathAware>true</ws2:longPathAware>",
                            "level=\"asInvoker\"", "uiAccess=\"false\"", "Microsoft.Windows.Common-Controls",
                            "version=\"6.0.0.0\"", "{e2011457-1546-43c5-a5fe-008deee3d3f0}",
                            "{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
                            "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"}) {
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
   }
+  // The product as an assembly name, and the four-part version.
+  const Resources custom(launcher_path(L"resources_custom"));
+  ASSERT_NE(custom.module, nullptr);
+  EXPECT_NE(custom.bytes(RT_MANIFEST, MAKEINTRESOURCEW(1)).find("name=\"R.sum.Tool\" version=\"12.0.65535.7\""),
+            std::string::npos);
 }
 
+// The child is a GUI program: so is its launcher (subsystem_test.cpp has
+// the console child's).
 TEST(Resources, GuiSubsystemSoNoConsoleOpens) {
   const std::string exe = read_file(launcher_path(L"resources_default"));
   ASSERT_GT(exe.size(), 0x200u);

@@ -76,7 +76,7 @@ ProcessResult run_process(const std::wstring& command_line, const ProcessOptions
   startup.hStdError = err_write;
   PROCESS_INFORMATION process = {};
   std::wstring mutable_line = command_line;
-  const BOOL created = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+  const BOOL created = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, options.creation_flags, nullptr,
                                       options.current_directory.empty() ? nullptr : options.current_directory.c_str(),
                                       &startup, &process);
   const DWORD create_error = GetLastError();

@@ -22,6 +22,7 @@ struct ProcessOptions {
   std::vector<std::pair<std::wstring, std::wstring>> env;  // set (empty value: removed)
   std::wstring current_directory;                          // empty: the test's own
   unsigned long timeout_ms = 120000;
+  unsigned long creation_flags = 0;  // CreateProcessW's (CREATE_NEW_CONSOLE, ...)
 };
 
 // Runs the command line (application name taken from it) with pipes for its

@@ -218,6 +218,25 @@ std::string unknown_option(const CommandSpec& command, const std::string& name) 
   return "unknown option '" + name + "'" + (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)");
 }
 
+// An unknown letter: the same letter in the other case ("-O" for "-o"), else
+// the one long option that starts with it ("-j" for "--json"), else none.
+std::string unknown_letter(const CommandSpec& command, char letter) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::string nearest;
+  int starting = 0;
+  for (const OptionSpec& option : command.options) {
+    if (option.short_name != 0 && lower(option.short_name) == lower(letter)) {
+      return "unknown option '-" + std::string(1, letter) + "' (did you mean '-" + option.short_name + "'?)";
+    }
+    if (option.name[2] == letter) {
+      nearest = option.name;
+      ++starting;
+    }
+  }
+  return "unknown option '-" + std::string(1, letter) + "'" +
+         (starting == 1 ? " (did you mean '" + nearest + "'?)" : "");
+}
+
 // "-1" .. "-22": the level, as zstd takes it.
 bool is_level_option(const std::string& arg) {
   if (arg.size() < 2 || arg.size() > 3 || arg.find_first_not_of("0123456789", 1) != std::string::npos) return false;
@@ -225,37 +244,53 @@ bool is_level_option(const std::string& arg) {
   return level >= kLowestLevel && level <= kHighestLevel;
 }
 
-// The option arg names, and a value given in the same argument: a short
-// option ("-o FILE", "-oFILE", "-T2", "-q", or a level "-19") or a long one
-// ("--name", "--name=VALUE"). The usage error, or nullopt.
-std::optional<std::string> match_option(const CommandSpec& command, const std::string& arg,
-                                        const OptionSpec*& option, std::optional<std::string>& attached) {
-  if (arg[1] != '-') {
+// One option met on the command line, with a value given in the same
+// argument.
+struct Met {
+  const OptionSpec* option;
+  std::optional<std::string> attached;
+};
+
+// The options arg names: a long one ("--name", "--name=VALUE"), a level
+// ("-19"), or a bundle of short ones as getopt reads it: flags, the last of
+// which may take a value from the rest of the argument or the next one
+// ("-q", "-qo FILE", "-qoFILE", "-T2"). The usage error, or nullopt.
+std::optional<std::string> match_options(const CommandSpec& command, const std::string& arg, std::vector<Met>& met) {
+  if (arg[1] >= '0' && arg[1] <= '9') {
     for (const OptionSpec& candidate : command.options) {
-      if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
-    }
-    if (option == nullptr && is_level_option(arg)) {
-      for (const OptionSpec& candidate : command.options) {
-        if (std::string(candidate.name) == "--level") option = &candidate;
+      if (is_level_option(arg) && std::string(candidate.name) == "--level") {
+        met.push_back({&candidate, arg.substr(1)});
+        return std::nullopt;
       }
-      if (option != nullptr) attached = arg.substr(1);
     }
-    if (option == nullptr) return unknown_option(command, arg);
-    if (!attached && arg.size() > 2) {
-      if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
-      attached = arg.substr(2);
+    return unknown_option(command, arg);
+  }
+  if (arg[1] != '-') {
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+      const OptionSpec* option = nullptr;
+      for (const OptionSpec& candidate : command.options) {
+        if (candidate.short_name != 0 && candidate.short_name == arg[at]) option = &candidate;
+      }
+      if (option == nullptr) return unknown_letter(command, arg[at]);
+      met.push_back({option, std::nullopt});
+      if (option->value_name != nullptr) {
+        if (at + 1 < arg.size()) met.back().attached = arg.substr(at + 1);
+        break;
+      }
     }
     return std::nullopt;
   }
   const std::size_t equals = arg.find('=');
   const std::string name = arg.substr(0, equals);
+  const OptionSpec* option = nullptr;
   for (const OptionSpec& candidate : command.options) {
     if (name == candidate.name) option = &candidate;
   }
   if (option == nullptr) return unknown_option(command, name);
+  met.push_back({option, std::nullopt});
   if (equals != std::string::npos) {
     if (option->value_name == nullptr) return "option '" + name + "' takes no value";
-    attached = arg.substr(equals + 1);
+    met.back().attached = arg.substr(equals + 1);
   }
   return std::nullopt;
 }
@@ -277,23 +312,24 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       parsed.positional.push_back(arg);
       continue;
     }
-    const OptionSpec* option = nullptr;
-    std::optional<std::string> attached;  // a value in the same argument
-    if (auto error = match_option(command, arg, option, attached)) return error;
-    const std::string name = option->name;
-    if (name == "--help") {
-      parsed.help = true;
-      return std::nullopt;
-    }
-    if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
-    if (option->value_name == nullptr) {
-      parsed.values[name] = "";
-    } else if (attached) {
-      parsed.values[name] = *attached;
-    } else if (i + 1 < args.size()) {
-      parsed.values[name] = args[++i];
-    } else {
-      return "option '" + name + "' needs a value (" + option->value_name + ")";
+    std::vector<Met> met;
+    if (auto error = match_options(command, arg, met)) return error;
+    for (const auto& [option, attached] : met) {
+      const std::string name = option->name;
+      if (name == "--help") {
+        parsed.help = true;
+        return std::nullopt;
+      }
+      if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
+      if (option->value_name == nullptr) {
+        parsed.values[name] = "";
+      } else if (attached) {
+        parsed.values[name] = *attached;
+      } else if (i + 1 < args.size()) {
+        parsed.values[name] = args[++i];
+      } else {
+        return "option '" + name + "' needs a value (" + option->value_name + ")";
+      }
     }
   }
   if (command.operand != nullptr && parsed.positional.empty()) {

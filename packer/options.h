@@ -46,8 +46,9 @@ const std::vector<CommandSpec>& commands();
 const CommandSpec* find_command(const std::string& name);
 
 // Parses args (after the command name): options as "--name VALUE" or
-// "--name=VALUE", short ones as "-o VALUE" or "-oVALUE" ("-T2"), "-1" to
-// "-22" for "--level", "--" ends the options, "-h" is "--help". On a usage
+// "--name=VALUE", short ones as "-o VALUE" or "-oVALUE" ("-T2") and bundled
+// as getopt takes them ("-qo VALUE", "-qoVALUE"), "-1" to "-22" for
+// "--level", "--" ends the options, "-h" is "--help". On a usage
 // error returns the one-line message (with the nearest known option for an
 // unknown one) and leaves parsed partly filled; with --help it stops at once
 // and checks nothing more.

@@ -1,0 +1,18 @@
+// Finding the --child program among the files of the input folder, as
+// Windows finds a file by name.
+// Pure code.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace quorin::packer {
+
+// The index in names (archive names: relative, backslash-separated) of the
+// file child names: the same name, else the one that differs from it only in
+// letter case, folded as the clash check folds names (two such files are a
+// clash, so the second rule finds at most one); names.size() when none.
+std::size_t find_child(const std::vector<std::u16string>& names, const std::u16string& child);
+
+}  // namespace quorin::packer

@@ -90,7 +90,10 @@ Result collect_input(const fs::path& dir, const std::string& child_name, std::ve
       if (!fs::is_regular_file(status)) return fail("child '" + child_name + "': not a regular file");
       return fail("child '" + child_name + "': not found under the input folder (a link to a folder is not followed)");
     }
-    return fail("child '" + child_name + "': no such file in the input folder");
+    std::string meant = utf16_to_utf8(child_meant(names, child_archive_name));
+    std::replace(meant.begin(), meant.end(), '\\', '/');
+    return fail("child '" + child_name + "': no such file in the input folder" +
+                (meant.empty() ? "" : " (did you mean '" + meant + "'?)"));
   }
 
   files.reserve(names.size());

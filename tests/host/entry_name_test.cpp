@@ -196,18 +196,27 @@ TEST(NameClash, SameNamesLetterCaseAndFolders) {
   }
 }
 
-TEST(ChildLookup, FoundAsWindowsFindsAFile) {
+TEST(ChildLookup, FoundAsWindowsFindsAFileOrTheNameMeant) {
   const std::vector<std::u16string> names = {u"app.exe", u"bin\\sqlite3.exe", u"data.txt", u"sqlite3.exe"};
   const struct {
     std::u16string child;
-    std::size_t index;  // names.size() for none
+    std::size_t index;     // names.size() for none
+    std::u16string meant;  // when none
   } cases[] = {
-      {u"app.exe", 0},
-      {u"bin\\sqlite3.exe", 1},
-      {u"SQLITE3.EXE", 3},
-      {u"sqlite3", 4},
+      {u"app.exe", 0, u""},
+      {u"bin\\sqlite3.exe", 1, u""},
+      {u"SQLITE3.EXE", 3, u""},
+      {u"sqlite3", 4, u"sqlite3.exe"},
+      {u"sqlit3.exe", 4, u"sqlite3.exe"},
+      {u"SQLite", 4, u"sqlite3.exe"},
+      {u"data", 4, u""},
   };
-  for (const auto& c : cases) EXPECT_EQ(quorin::packer::find_child(names, c.child), c.index) << shown(c.child);
+  for (const auto& c : cases) {
+    EXPECT_EQ(quorin::packer::find_child(names, c.child), c.index) << shown(c.child);
+    if (c.index == names.size()) {
+      EXPECT_EQ(quorin::packer::child_meant(names, c.child), c.meant) << shown(c.child);
+    }
+  }
 }
 
 }  // namespace

@@ -189,16 +189,19 @@ std::string nearest_name(const std::string& name, const std::vector<std::string>
   std::string best;
   std::size_t best_distance = name.size() / 3 + 1;
   for (const std::string& candidate : known) {
-    // Levenshtein distance, one row at a time.
-    std::vector<std::size_t> row(candidate.size() + 1);
+    // Edit distance with two neighbours swapped as one edit ("biuld" is one
+    // from "build"), one row at a time: before = row i - 2, above = row i - 1.
+    std::vector<std::size_t> before(candidate.size() + 1), above(candidate.size() + 1), row(candidate.size() + 1);
     for (std::size_t j = 0; j <= candidate.size(); ++j) row[j] = j;
     for (std::size_t i = 1; i <= name.size(); ++i) {
-      std::size_t diagonal = row[0];
+      before.swap(above);
+      above.swap(row);
       row[0] = i;
       for (std::size_t j = 1; j <= candidate.size(); ++j) {
-        const std::size_t above = row[j];
-        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (name[i - 1] == candidate[j - 1] ? 0 : 1)});
-        diagonal = above;
+        row[j] = std::min({above[j] + 1, row[j - 1] + 1, above[j - 1] + (name[i - 1] == candidate[j - 1] ? 0 : 1)});
+        if (i > 1 && j > 1 && name[i - 1] == candidate[j - 2] && name[i - 2] == candidate[j - 1]) {
+          row[j] = std::min(row[j], before[j - 2] + 1);
+        }
       }
     }
     if (row.back() < best_distance) {

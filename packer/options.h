@@ -55,8 +55,8 @@ const CommandSpec* find_command(const std::string& name);
 std::optional<std::string> parse_args(const CommandSpec& command, const std::vector<std::string>& args,
                                       ParsedArgs& parsed);
 
-// The known name nearest to name (edit distance, at most a third of its
-// length away), or "".
+// The known name nearest to name (edit distance, two neighbours swapped
+// counting as one edit; at most a third of its length away), or "".
 std::string nearest_name(const std::string& name, const std::vector<std::string>& known);
 
 std::string command_help(const CommandSpec& command);

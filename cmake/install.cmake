@@ -1,7 +1,8 @@
 # What `cmake --install` puts under the prefix and what CPack packs into the
 # .deb: the packer (it carries the launcher stub, so nothing else is needed to
-# pack), its man page and bash completion, and the CMake package with
-# quorin_add_launcher(). Host side only; the Windows side installs nothing.
+# pack), its man page, bash completion and copyright file, and the CMake
+# package with quorin_add_launcher(). Host side only; the Windows side
+# installs nothing.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -23,6 +24,9 @@ install(FILES "${QUORIN_MAN_PAGE}" DESTINATION "${CMAKE_INSTALL_MANDIR}/man1")
 install(FILES "${CMAKE_SOURCE_DIR}/packer/quorin-pack.bash-completion"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/bash-completion/completions" RENAME quorin-pack)
 install(FILES "${CMAKE_SOURCE_DIR}/README.md" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+# Debian's machine-readable copyright file, where Debian looks for it: the doc
+# folder named after the package (quorin).
+install(FILES "${CMAKE_SOURCE_DIR}/cmake/copyright" DESTINATION "${CMAKE_INSTALL_DOCDIR}")
 
 # The CMake package: find_package(quorin) gives quorin::quorin-pack and
 # quorin_add_launcher(). The packer runs on the build machine whatever the

@@ -64,15 +64,18 @@ function(command_section out command text)
       # "  -o, --output OUT.exe  text" or "      --input DIR  text"; the
       # continuation lines stand further in.
       if(line MATCHES "^(  (\\\\-[A-Za-z0-9]), |      )(\\\\-\\\\-[^ ]+)( ([^ ]+))?( +(.*))?$")
+        # A group that took no part in the match leaves its CMAKE_MATCH_<n>
+        # unset until some later match sets it, and if() reads an unset
+        # name as the text of the name: only quoted values compare safely.
         set(tag "\\fB${CMAKE_MATCH_3}\\fR")
-        if(NOT CMAKE_MATCH_2 STREQUAL "")
+        if(NOT "${CMAKE_MATCH_2}" STREQUAL "")
           set(tag "\\fB${CMAKE_MATCH_2}\\fR, ${tag}")
         endif()
-        if(NOT CMAKE_MATCH_5 STREQUAL "")
+        if(NOT "${CMAKE_MATCH_5}" STREQUAL "")
           string(APPEND tag " \\fI${CMAKE_MATCH_5}\\fR")
         endif()
         string(APPEND roff ".TP\n${tag}\n")
-        if(NOT CMAKE_MATCH_7 STREQUAL "")
+        if(NOT "${CMAKE_MATCH_7}" STREQUAL "")
           string(APPEND roff "${CMAKE_MATCH_7}\n")
         endif()
       elseif(line MATCHES "^    +(.*)$")

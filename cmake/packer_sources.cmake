@@ -7,6 +7,7 @@ set(QUORIN_PACKER_SOURCES
   packer/attached_reader.cpp
   packer/build_command.cpp
   packer/build_defaults.cpp
+  packer/child_lookup.cpp
   packer/commands.cpp
   packer/default_icon.cpp
   packer/default_icon.S

@@ -67,7 +67,11 @@ add_subdirectory("${QUORIN_GOOGLETEST_DIR}" googletest EXCLUDE_FROM_ALL)
 # layer, the whole libzstd (compression with worker threads) and the stub.
 set(QUORIN_ZSTD_FULL_PREFIX "${CMAKE_SOURCE_DIR}/.deps/zstd-mingw-full" CACHE PATH "libzstd with compression, for mingw")
 include(cmake/packer_sources.cmake)
-add_executable(quorin_pack_windows ${QUORIN_PACKER_SOURCES} packer/platform_windows.cpp packer/main.cpp)
+# Its version resource carries the project version, as --version does.
+enable_language(RC)
+configure_file(packer/quorin-pack.rc.in "${CMAKE_BINARY_DIR}/quorin-pack.rc" @ONLY)
+add_executable(quorin_pack_windows ${QUORIN_PACKER_SOURCES} packer/platform_windows.cpp packer/main.cpp
+  "${CMAKE_BINARY_DIR}/quorin-pack.rc")
 target_include_directories(quorin_pack_windows PRIVATE "${CMAKE_SOURCE_DIR}" "${QUORIN_ZSTD_FULL_PREFIX}/include")
 target_link_libraries(quorin_pack_windows PRIVATE quorin_core "${QUORIN_ZSTD_FULL_PREFIX}/lib/libzstd.a" shell32)
 target_compile_definitions(quorin_pack_windows PRIVATE QUORIN_PACKER_VERSION="${PROJECT_VERSION}")

@@ -393,8 +393,13 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = write_build(parsed, inputs, request, facts); !r) return report(r.error);
   // 6. What was built.
   facts.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  if (given(parsed, "--json")) print_json(request.output, request.constants, request.subsystem, facts);
-  if (!given(parsed, "--quiet")) print_summary(request.output, request.constants, facts);
+  // The JSON carries what the summary line says, so a pipeline's stderr holds
+  // only warnings and errors.
+  if (given(parsed, "--json")) {
+    print_json(request.output, request.constants, request.subsystem, facts);
+  } else if (!given(parsed, "--quiet")) {
+    print_summary(request.output, request.constants, facts);
+  }
   return 0;
 }
 

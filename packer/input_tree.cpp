@@ -5,6 +5,7 @@
 #include <map>
 #include <system_error>
 
+#include "packer/child_lookup.h"
 #include "packer/name_clash.h"
 #include "packer/platform.h"
 #include "packer/utf16.h"
@@ -51,18 +52,18 @@ Result collect_input(const fs::path& dir, const std::string& child_name, std::ve
   std::string child_relative = child_name;
   std::replace(child_relative.begin(), child_relative.end(), '\\', '/');
   const fs::path child_relative_path = path_from_text(child_relative).lexically_normal();
-  const fs::path child_path = dir / child_relative_path;
-  if (child_relative.empty() || child_relative_path.is_absolute() || child_relative_path.has_root_name()) {
+  if (child_relative.empty() || child_relative_path.is_absolute() || child_relative_path.has_root_name() ||
+      *child_relative_path.begin() == "..") {
     return fail("child '" + child_name + "': give a file name relative to the input folder");
   }
-  const fs::file_status child_status = fs::status(child_path, ec);
-  if (ec || !fs::exists(child_status)) return fail("child '" + child_name + "': no such file in the input folder");
-  if (!fs::is_regular_file(child_status)) return fail("child '" + child_name + "': not a regular file");
+  // The child's archive name; one that is not valid UTF-8 names no file.
+  std::u16string child_archive_name;
+  for (const fs::path& part : child_relative_path) {
+    if (!child_archive_name.empty()) child_archive_name.push_back(u'\\');
+    child_archive_name += utf8_to_utf16(path_text(part)).value_or(u"\uFFFF");
+  }
 
-  std::map<std::u16string, InputFile> others;  // ordered by name: the same order on every machine
-  InputFile child;
-  bool child_found = false;
-
+  std::map<std::u16string, InputFile> found;  // ordered by name: the same order on every machine
   fs::recursive_directory_iterator it(dir, fs::directory_options::none, ec);
   if (ec) return fail("input folder '" + path_text(dir) + "': " + ec.message());
   for (const fs::recursive_directory_iterator end; it != end; it.increment(ec)) {
@@ -75,20 +76,32 @@ Result collect_input(const fs::path& dir, const std::string& child_name, std::ve
     file.size = entry.file_size(ec);
     if (ec) return fail("'" + path_text(entry.path()) + "': " + ec.message());
     if (Result r = archive_name(entry.path().lexically_relative(dir), file.name); !r) return r;
-    if (fs::equivalent(entry.path(), child_path, ec) && !child_found &&
-        entry.path().lexically_relative(dir) == child_relative_path) {
-      child = std::move(file);
-      child_found = true;
-    } else {
-      others.emplace(file.name, std::move(file));
-    }
+    found.emplace(file.name, std::move(file));
   }
-  if (!child_found) return fail("child '" + child_name + "': not found under the input folder");
-
-  files.reserve(others.size() + 1);
-  files.push_back(std::move(child));
-  for (auto& [name, file] : others) files.push_back(std::move(file));
   std::vector<std::u16string> names;
+  for (const auto& [name, file] : found) names.push_back(name);
+
+  // The child as Windows finds it: letter case does not matter. Its real
+  // name is the one packed.
+  const std::size_t child = find_child(names, child_archive_name);
+  if (child == names.size()) {
+    const fs::file_status status = fs::status(dir / child_relative_path, ec);
+    if (!ec && fs::exists(status)) {
+      if (!fs::is_regular_file(status)) return fail("child '" + child_name + "': not a regular file");
+      return fail("child '" + child_name + "': not found under the input folder (a link to a folder is not followed)");
+    }
+    std::string meant = utf16_to_utf8(child_meant(names, child_archive_name));
+    std::replace(meant.begin(), meant.end(), '\\', '/');
+    return fail("child '" + child_name + "': no such file in the input folder" +
+                (meant.empty() ? "" : " (did you mean '" + meant + "'?)"));
+  }
+
+  files.reserve(names.size());
+  files.push_back(std::move(found.at(names[child])));
+  for (auto& [name, file] : found) {
+    if (name != names[child]) files.push_back(std::move(file));
+  }
+  names.clear();
   for (const InputFile& file : files) names.push_back(file.name);
   const std::vector<NameClash> clashes = find_name_clashes(names);
   if (!clashes.empty()) {

@@ -138,7 +138,9 @@ const std::vector<CommandSpec>& commands() {
         {"--icon", "FILE.ico",
          "the launcher's icon, 1 to 256 pixels a side (default: the packer's own, 16 to 256 pixels)"},
         kLevel, kThreads, kQuiet,
-        {"--json", nullptr, "print what was built as JSON on stdout (default: one summary line on stderr)"}, kHelp},
+        {"--json", nullptr,
+         "print what was built as JSON on stdout, instead of the summary line (default: one summary line on stderr)"},
+        kHelp},
        nullptr,
        {"--output"},
        check_build},
@@ -191,16 +193,19 @@ std::string nearest_name(const std::string& name, const std::vector<std::string>
   std::string best;
   std::size_t best_distance = name.size() / 3 + 1;
   for (const std::string& candidate : known) {
-    // Levenshtein distance, one row at a time.
-    std::vector<std::size_t> row(candidate.size() + 1);
+    // Edit distance with two neighbours swapped as one edit ("biuld" is one
+    // from "build"), one row at a time: before = row i - 2, above = row i - 1.
+    std::vector<std::size_t> before(candidate.size() + 1), above(candidate.size() + 1), row(candidate.size() + 1);
     for (std::size_t j = 0; j <= candidate.size(); ++j) row[j] = j;
     for (std::size_t i = 1; i <= name.size(); ++i) {
-      std::size_t diagonal = row[0];
+      before.swap(above);
+      above.swap(row);
       row[0] = i;
       for (std::size_t j = 1; j <= candidate.size(); ++j) {
-        const std::size_t above = row[j];
-        row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (name[i - 1] == candidate[j - 1] ? 0 : 1)});
-        diagonal = above;
+        row[j] = std::min({above[j] + 1, row[j - 1] + 1, above[j - 1] + (name[i - 1] == candidate[j - 1] ? 0 : 1)});
+        if (i > 1 && j > 1 && name[i - 1] == candidate[j - 2] && name[i - 2] == candidate[j - 1]) {
+          row[j] = std::min(row[j], before[j - 2] + 1);
+        }
       }
     }
     if (row.back() < best_distance) {
@@ -220,6 +225,25 @@ std::string unknown_option(const CommandSpec& command, const std::string& name) 
   return "unknown option '" + name + "'" + (nearest.empty() ? "" : " (did you mean '" + nearest + "'?)");
 }
 
+// An unknown letter: the same letter in the other case ("-O" for "-o"), else
+// the one long option that starts with it ("-j" for "--json"), else none.
+std::string unknown_letter(const CommandSpec& command, char letter) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  std::string nearest;
+  int starting = 0;
+  for (const OptionSpec& option : command.options) {
+    if (option.short_name != 0 && lower(option.short_name) == lower(letter)) {
+      return "unknown option '-" + std::string(1, letter) + "' (did you mean '-" + option.short_name + "'?)";
+    }
+    if (option.name[2] == letter) {
+      nearest = option.name;
+      ++starting;
+    }
+  }
+  return "unknown option '-" + std::string(1, letter) + "'" +
+         (starting == 1 ? " (did you mean '" + nearest + "'?)" : "");
+}
+
 // "-1" .. "-22": the level, as zstd takes it.
 bool is_level_option(const std::string& arg) {
   if (arg.size() < 2 || arg.size() > 3 || arg.find_first_not_of("0123456789", 1) != std::string::npos) return false;
@@ -227,37 +251,53 @@ bool is_level_option(const std::string& arg) {
   return level >= kLowestLevel && level <= kHighestLevel;
 }
 
-// The option arg names, and a value given in the same argument: a short
-// option ("-o FILE", "-oFILE", "-T2", "-q", or a level "-19") or a long one
-// ("--name", "--name=VALUE"). The usage error, or nullopt.
-std::optional<std::string> match_option(const CommandSpec& command, const std::string& arg,
-                                        const OptionSpec*& option, std::optional<std::string>& attached) {
-  if (arg[1] != '-') {
+// One option met on the command line, with a value given in the same
+// argument.
+struct Met {
+  const OptionSpec* option;
+  std::optional<std::string> attached;
+};
+
+// The options arg names: a long one ("--name", "--name=VALUE"), a level
+// ("-19"), or a bundle of short ones as getopt reads it: flags, the last of
+// which may take a value from the rest of the argument or the next one
+// ("-q", "-qo FILE", "-qoFILE", "-T2"). The usage error, or nullopt.
+std::optional<std::string> match_options(const CommandSpec& command, const std::string& arg, std::vector<Met>& met) {
+  if (arg[1] >= '0' && arg[1] <= '9') {
     for (const OptionSpec& candidate : command.options) {
-      if (candidate.short_name != 0 && candidate.short_name == arg[1]) option = &candidate;
-    }
-    if (option == nullptr && is_level_option(arg)) {
-      for (const OptionSpec& candidate : command.options) {
-        if (std::string(candidate.name) == "--level") option = &candidate;
+      if (is_level_option(arg) && std::string(candidate.name) == "--level") {
+        met.push_back({&candidate, arg.substr(1)});
+        return std::nullopt;
       }
-      if (option != nullptr) attached = arg.substr(1);
     }
-    if (option == nullptr) return unknown_option(command, arg);
-    if (!attached && arg.size() > 2) {
-      if (option->value_name == nullptr) return "option '" + arg.substr(0, 2) + "' takes no value";
-      attached = arg.substr(2);
+    return unknown_option(command, arg);
+  }
+  if (arg[1] != '-') {
+    for (std::size_t at = 1; at < arg.size(); ++at) {
+      const OptionSpec* option = nullptr;
+      for (const OptionSpec& candidate : command.options) {
+        if (candidate.short_name != 0 && candidate.short_name == arg[at]) option = &candidate;
+      }
+      if (option == nullptr) return unknown_letter(command, arg[at]);
+      met.push_back({option, std::nullopt});
+      if (option->value_name != nullptr) {
+        if (at + 1 < arg.size()) met.back().attached = arg.substr(at + 1);
+        break;
+      }
     }
     return std::nullopt;
   }
   const std::size_t equals = arg.find('=');
   const std::string name = arg.substr(0, equals);
+  const OptionSpec* option = nullptr;
   for (const OptionSpec& candidate : command.options) {
     if (name == candidate.name) option = &candidate;
   }
   if (option == nullptr) return unknown_option(command, name);
+  met.push_back({option, std::nullopt});
   if (equals != std::string::npos) {
     if (option->value_name == nullptr) return "option '" + name + "' takes no value";
-    attached = arg.substr(equals + 1);
+    met.back().attached = arg.substr(equals + 1);
   }
   return std::nullopt;
 }
@@ -279,23 +319,24 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       parsed.positional.push_back(arg);
       continue;
     }
-    const OptionSpec* option = nullptr;
-    std::optional<std::string> attached;  // a value in the same argument
-    if (auto error = match_option(command, arg, option, attached)) return error;
-    const std::string name = option->name;
-    if (name == "--help") {
-      parsed.help = true;
-      return std::nullopt;
-    }
-    if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
-    if (option->value_name == nullptr) {
-      parsed.values[name] = "";
-    } else if (attached) {
-      parsed.values[name] = *attached;
-    } else if (i + 1 < args.size()) {
-      parsed.values[name] = args[++i];
-    } else {
-      return "option '" + name + "' needs a value (" + option->value_name + ")";
+    std::vector<Met> met;
+    if (auto error = match_options(command, arg, met)) return error;
+    for (const auto& [option, attached] : met) {
+      const std::string name = option->name;
+      if (name == "--help") {
+        parsed.help = true;
+        return std::nullopt;
+      }
+      if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
+      if (option->value_name == nullptr) {
+        parsed.values[name] = "";
+      } else if (attached) {
+        parsed.values[name] = *attached;
+      } else if (i + 1 < args.size()) {
+        parsed.values[name] = args[++i];
+      } else {
+        return "option '" + name + "' needs a value (" + option->value_name + ")";
+      }
     }
   }
   if (command.operand != nullptr && parsed.positional.empty()) {

@@ -46,16 +46,17 @@ const std::vector<CommandSpec>& commands();
 const CommandSpec* find_command(const std::string& name);
 
 // Parses args (after the command name): options as "--name VALUE" or
-// "--name=VALUE", short ones as "-o VALUE" or "-oVALUE" ("-T2"), "-1" to
-// "-22" for "--level", "--" ends the options, "-h" is "--help". On a usage
+// "--name=VALUE", short ones as "-o VALUE" or "-oVALUE" ("-T2") and bundled
+// as getopt takes them ("-qo VALUE", "-qoVALUE"), "-1" to "-22" for
+// "--level", "--" ends the options, "-h" is "--help". On a usage
 // error returns the one-line message (with the nearest known option for an
 // unknown one) and leaves parsed partly filled; with --help it stops at once
 // and checks nothing more.
 std::optional<std::string> parse_args(const CommandSpec& command, const std::vector<std::string>& args,
                                       ParsedArgs& parsed);
 
-// The known name nearest to name (edit distance, at most a third of its
-// length away), or "".
+// The known name nearest to name (edit distance, two neighbours swapped
+// counting as one edit; at most a third of its length away), or "".
 std::string nearest_name(const std::string& name, const std::vector<std::string>& known);
 
 std::string command_help(const CommandSpec& command);

@@ -1,11 +1,13 @@
 // The rule for entry names, one rule for the launcher, the packer and verify;
-// and the clashes between names that the packer and verify refuse besides.
+// the clashes between names that the packer and verify refuse besides; and
+// the child found among the names as Windows finds a file.
 #include <gtest/gtest.h>
 
 #include <cwchar>
 #include <string>
 #include <vector>
 
+#include "packer/child_lookup.h"
 #include "packer/input_tree.h"
 #include "packer/name_clash.h"
 #include "packer/utf16.h"
@@ -190,6 +192,29 @@ TEST(NameClash, SameNamesLetterCaseAndFolders) {
     for (std::size_t i = 0; i < found.size(); ++i) {
       EXPECT_EQ(found[i].index, c.clashes[i].first);
       EXPECT_EQ(found[i].kind, c.clashes[i].second) << shown(c.names.back());
+    }
+  }
+}
+
+TEST(ChildLookup, FoundAsWindowsFindsAFileOrTheNameMeant) {
+  const std::vector<std::u16string> names = {u"app.exe", u"bin\\sqlite3.exe", u"data.txt", u"sqlite3.exe"};
+  const struct {
+    std::u16string child;
+    std::size_t index;     // names.size() for none
+    std::u16string meant;  // when none
+  } cases[] = {
+      {u"app.exe", 0, u""},
+      {u"bin\\sqlite3.exe", 1, u""},
+      {u"SQLITE3.EXE", 3, u""},
+      {u"sqlite3", 4, u"sqlite3.exe"},
+      {u"sqlit3.exe", 4, u"sqlite3.exe"},
+      {u"SQLite", 4, u"sqlite3.exe"},
+      {u"data", 4, u""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(quorin::packer::find_child(names, c.child), c.index) << shown(c.child);
+    if (c.index == names.size()) {
+      EXPECT_EQ(quorin::packer::child_meant(names, c.child), c.meant) << shown(c.child);
     }
   }
 }

@@ -89,6 +89,7 @@ TEST(PackerUsage, ErrorsExitTwoWithOneLineAndAPointerToTheHelp) {
   const std::vector<Case> cases = {
       {{}, "quorin-pack: missing command"},
       {{"frobnicate"}, "quorin-pack: unknown command 'frobnicate'"},
+      {{"biuld"}, "quorin-pack: unknown command 'biuld' (did you mean 'build'?)"},
       {{"--bogus"}, "quorin-pack: unknown option '--bogus'"},
       {{"build", "--bogus"}, "quorin-pack build: unknown option '--bogus'"},
       {{"build", "--output"}, "quorin-pack build: option '--output' needs a value (OUT.exe)"},

@@ -124,4 +124,12 @@ TEST(PackerReaders, ChildWhoseResourcesLiePastTheEndOfTheFile) {
   EXPECT_EQ(program_version_text(data, cut, u"ProductName"), std::nullopt);
 }
 
+// Explorer's Details and installers read the Windows packer's version from
+// its resource: the one --version prints.
+TEST(PackerReaders, WindowsPackerCarriesItsVersion) {
+  const std::string exe = read_file(QUORIN_PACK_WINDOWS);
+  EXPECT_EQ(program_file_version(reinterpret_cast<const unsigned char*>(exe.data()), exe.size()),
+            QUORIN_PACKER_VERSION);
+}
+
 }  // namespace

@@ -49,6 +49,8 @@ TEST_F(PackerRefusal, MissingOrWrongInput) {
   const std::vector<Refusal> cases = {
       {"no such folder", {"build", "--input", "@/nope", "--child", "app.exe", "--output", "@/out.exe"}, "not a folder"},
       {"no such child", {"build", "--input", "@/app", "--child", "nope.exe", "--output", "@/out.exe"}, "nope.exe"},
+      {"child without .exe", {"build", "--input", "@/app", "--child", "app", "--output", "@/out.exe"},
+       "child 'app': no such file in the input folder (did you mean 'app.exe'?)"},
       {"child is a folder", {"build", "--input", "@/app", "--child", "folder", "--output", "@/out.exe"},
        "not a regular file"},
       {"child outside the folder", {"archive", "--input", "@/app", "--child", "../app/app.exe", "--output", "@/out.bin"},

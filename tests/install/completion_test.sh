@@ -44,7 +44,9 @@ for command in "${commands[@]}"; do
   help=$("$packer" "$command" --help)
   mapfile -t options < <(long_options <<<"$help")
   check "$(lines "${options[@]}")" quorin-pack "$command" --
-  for option in $(sed -n -E 's/^(  -[A-Za-z0-9], |      )(--[a-z-]+) [A-Z].*/\2/p' <<<"$help"); do
+  # Every option that takes a value, long and short ("-o, --output FILE").
+  valued='h; s/^(  -[A-Za-z0-9], |      )(--[a-z-]+) [A-Z].*/\2/p; g; s/^  (-[A-Za-z0-9]), --[a-z-]+ [A-Z].*/\1/p'
+  for option in $(sed -n -E "$valued" <<<"$help"); do
     COMP_WORDS=(quorin-pack "$command" "$option" "")
     COMP_CWORD=3
     _quorin_pack
@@ -58,6 +60,7 @@ check "$(lines app)" quorin-pack build --input ap
 check "$(lines bin/)" quorin-pack build --input app --child b
 check "$(lines bin/app.exe)" quorin-pack build --input = app --child bin/  # bash splits at "="
 check "$(lines art/app.ico)" quorin-pack build --icon art/
+check "$(lines art/app.ico art/app.png)" quorin-pack build -qo art/
 check "" quorin-pack build --company ""
 [ $fail -eq 0 ] || exit 1
 echo "completion: ${#commands[@]} commands and their options as in the help; values as expected"

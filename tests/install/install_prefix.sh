@@ -17,4 +17,10 @@ if [ "$actual" != "$(LC_ALL=C sort "$here/expected_layout.txt")" ]; then
   diff <(LC_ALL=C sort "$here/expected_layout.txt") <(echo "$actual") >&2 || true
   exit 1
 fi
+# Each option of the man page is tagged with its forms and value, no part of
+# them empty (as "\fB\fR, --input" for an option without a short form).
+if grep -n '\\f[BI]\\fR' "$scratch/prefix/share/man/man1/quorin-pack.1" >&2; then
+  echo "the man page has an empty option part (above)" >&2
+  exit 1
+fi
 echo "installed into $scratch/prefix: $(wc -l <<<"$actual") files"

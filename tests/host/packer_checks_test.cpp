@@ -65,6 +65,10 @@ TEST(PackerChecks, SpecIsReadAsTheLauncherReadsIt) {
       {"\\\\server\\share\\{PRODUCT}", 0, "quorin-pack: wrote", ""},
       {"rel\\{PRODUCT}", 0, "quorin-pack: warning: --spec 'rel\\{PRODUCT}' is no absolute path", ""},
       {"{PID}\\x", 0, "quorin-pack: warning: --spec '{PID}\\x' is no absolute path", ""},
+      {"%LOCALAPPDATA%\\Acme", 2,
+       "quorin-pack build: --spec: '%LOCALAPPDATA%' is an environment variable, and the launcher expands none: it "
+       "would make a folder of that name; {CACHE_DIR} is the same folder",
+       "  ^~~~~~~~~~~~~~"},
   };
   for (const auto& c : cases) {
     const ProgramRun run = run_pack(tree.build({"--spec", c.spec}));

@@ -136,6 +136,18 @@ std::string variable_error(const std::u16string& spec, std::size_t position, std
   return what + place + known_names("");
 }
 
+// The folder under which a literally absolute spec lies, when only an
+// administrator may write there; "" for any other spec.
+std::string protected_folder(const std::u16string& spec) {
+  static const char16_t* const kProtected[] = {u"Program Files", u"Program Files (x86)", u"Windows"};
+  if (spec.size() < 3 || !is_letter(spec[0]) || spec[1] != u':' || spec[2] != u'\\') return "";
+  const std::size_t end = std::min(spec.find(u'\\', 3), spec.size());
+  for (const char16_t* folder : kProtected) {
+    if (same_ignoring_case(spec.substr(3, end - 3), folder)) return utf16_to_utf8(spec.substr(0, end));
+  }
+  return "";
+}
+
 }  // namespace
 
 SpecCheck check_spec(const std::u16string& spec) {
@@ -181,6 +193,10 @@ SpecCheck check_spec(const std::u16string& spec) {
   if (!absolute && !drive && !share) {
     check.warnings.push_back("--spec '" + utf16_to_utf8(spec) +
                              "' is no absolute path: the launcher unpacks relative to the folder it is started from");
+  }
+  if (const std::string folder = protected_folder(spec); !folder.empty()) {
+    check.warnings.push_back("--spec '" + utf16_to_utf8(spec) + "' lies under " + folder +
+                             ", where a launcher started by a user without administrator rights cannot write");
   }
   return check;
 }

@@ -21,7 +21,9 @@ struct SpecCheck {
 // naming the placeholder that gives the same folder where one does. Warns
 // when the expansion cannot be an absolute path (no drive or share, no
 // placeholder at its start that gives one), since the launcher then unpacks
-// relative to the folder it is started from.
+// relative to the folder it is started from, and when it lies under
+// X:\Program Files, X:\Program Files (x86) or X:\Windows, where only an
+// administrator may write.
 SpecCheck check_spec(const std::u16string& spec);
 
 }  // namespace quorin::packer

@@ -69,6 +69,10 @@ TEST(PackerChecks, SpecIsReadAsTheLauncherReadsIt) {
        "quorin-pack build: --spec: '%LOCALAPPDATA%' is an environment variable, and the launcher expands none: it "
        "would make a folder of that name; {CACHE_DIR} is the same folder",
        "  ^~~~~~~~~~~~~~"},
+      {"c:\\program files\\Acme", 0,
+       "quorin-pack: warning: --spec 'c:\\program files\\Acme' lies under c:\\program files, where a launcher started "
+       "by a user without administrator rights cannot write",
+       ""},
   };
   for (const auto& c : cases) {
     const ProgramRun run = run_pack(tree.build({"--spec", c.spec}));

@@ -43,9 +43,10 @@ Result open_staged(StagedFile& staged, const fs::path& temporary, const fs::path
   return ok();
 }
 
+// The partial file's name is the packer's own affair: a user who cannot
+// write it cannot write the output either, and knows only the output.
 Result open_partial(StagedFile& staged, const fs::path& output) {
-  const fs::path partial = partial_path_for(output);
-  return open_staged(staged, partial, partial);
+  return open_staged(staged, partial_path_for(output), output);
 }
 
 Result staged_size(StagedFile& staged, std::uint64_t& size) {

@@ -32,7 +32,7 @@ struct StagedFile {
 // Creates temporary for writing; a failure names shown ("'SHOWN': why").
 Result open_staged(StagedFile& staged, const std::filesystem::path& temporary, const std::filesystem::path& shown);
 
-// open_staged for a command's output: OUT.partial-PID, named as itself.
+// open_staged for a command's output: OUT.partial-PID, named as OUT.
 Result open_partial(StagedFile& staged, const std::filesystem::path& output);
 
 // The bytes written so far, flushed to the file; a failure names shown.

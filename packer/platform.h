@@ -1,7 +1,8 @@
 // What the packer needs of the system it runs on, Linux or Windows: files
 // mapped for reading, files opened by path, paths as UTF-8 text, the command
-// line as UTF-8, whether standard error is a terminal, the process id. One
-// implementation per system (platform_posix.cpp, platform_windows.cpp).
+// line as UTF-8, whether standard error is a terminal, the process id and
+// whether another process runs. One implementation per system
+// (platform_posix.cpp, platform_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -47,6 +48,10 @@ std::vector<std::string> program_arguments(int argc, char** argv);
 bool progress_terminal();
 
 unsigned long process_id();
+
+// False only when the system says that no process has the id pid; one it
+// will not show (another user's) counts as running.
+bool process_running(unsigned long pid);
 
 // From here on, Ctrl+C and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) end
 // the packer at once with exit code 130, after removing the output being

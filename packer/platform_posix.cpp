@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace quorin::packer {
@@ -68,6 +69,13 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 bool progress_terminal() { return isatty(STDERR_FILENO) != 0; }
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+bool process_running(unsigned long pid) {
+  // kill(0, ...) and kill(-1, ...) would mean groups of processes.
+  if (pid == 0 || pid > static_cast<unsigned long>(std::numeric_limits<pid_t>::max())) return false;
+  // Signal 0 only asks; EPERM is a process that exists but is not ours.
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 namespace {
 

@@ -121,6 +121,18 @@ bool progress_terminal() {
 
 unsigned long process_id() { return GetCurrentProcessId(); }
 
+bool process_running(unsigned long pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  // ERROR_INVALID_PARAMETER is the answer for an id no process has; any other
+  // refusal (ERROR_ACCESS_DENIED for a protected process) means it exists.
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  // A process that has ended lives on as an object while a handle to it is
+  // open: it has ended when it is signalled.
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return !ended;
+}
+
 namespace {
 
 SRWLOCK g_partial_lock = SRWLOCK_INIT;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -216,6 +217,39 @@ TEST(PackerInterrupt, CtrlCAndTermRemoveThePartialOutputAndKeepAnEarlierOne) {
     for (const auto& entry : fs::directory_iterator(tree.scratch.path)) {
       EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     }
+  }
+}
+
+// What lies at and beside --output before a build, and what the build says
+// and leaves there.
+TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
+  Tree tree("output_place");
+  const std::string dead = "4194305";  // above the highest process id Linux gives (2^22)
+  const std::string live = std::to_string(getpid());
+  const struct {
+    std::string output;               // under the scratch folder
+    std::vector<std::string> before;  // files made there first
+    std::string warning;              // part of stderr; "" for none
+    std::vector<std::string> left;    // those of before still there after it
+  } cases[] = {
+      {"out.exe", {"out.exe.partial-" + dead, "out.exe.partial-" + live, "other.exe.partial-" + dead}, "",
+       {"out.exe.partial-" + live, "other.exe.partial-" + dead}},
+  };
+  for (const auto& c : cases) {
+    for (const std::string& name : c.before) write_file(tree.scratch / name, "before");
+    const ProgramRun run = run_pack(tree.build({"-q"}, c.output));
+    EXPECT_EQ(run.code, 0) << c.output << "\n" << run.err;
+    if (c.warning.empty()) {
+      EXPECT_EQ(run.err, "") << c.output;
+    } else {
+      EXPECT_NE(run.err.find(c.warning), std::string::npos) << c.output << "\n" << run.err;
+    }
+    for (const std::string& name : c.before) {
+      const bool kept = std::find(c.left.begin(), c.left.end(), name) != c.left.end();
+      EXPECT_EQ(fs::exists(tree.scratch / name), kept) << name;
+      fs::remove(tree.scratch / name);
+    }
+    fs::remove(tree.scratch / c.output);
   }
 }
 

@@ -21,7 +21,7 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   const std::filesystem::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
   StagedFile staged;
-  if (Result r = open_partial(staged, output); !r) return report(r.error);
+  if (Result r = open_partial(staged, output, FileKind::kData); !r) return report(r.error);
   std::vector<InputFile> files;
   if (Result r = collect_program_folder(parsed, files); !r) return report(r.error);
   ArchiveStats stats;

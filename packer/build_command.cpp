@@ -230,7 +230,7 @@ Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildReq
     return ok();
   };
   StagedFile staged;
-  if (Result r = open_partial(staged, request.output); !r) return r;
+  if (Result r = open_partial(staged, request.output, FileKind::kProgram); !r) return r;
   const std::vector<Resource> resources = launcher_resources(request.texts, inputs.icons);
   if (Result r = write_launcher(stub_image(), request.constants, resources, write_attached, staged.file); !r) return r;
   if (Result r = staged_size(staged, facts.exe_bytes); !r) return r;

@@ -61,10 +61,10 @@ void remove_stale_partials(const fs::path& output) {
 
 StagedFile::~StagedFile() { discard_staged(*this); }
 
-Result open_staged(StagedFile& staged, const fs::path& temporary, const fs::path& shown) {
+Result open_staged(StagedFile& staged, const fs::path& temporary, const fs::path& shown, FileKind kind) {
   staged.temporary = temporary;
   staged.shown = shown;
-  staged.file = create_output_file(temporary);
+  staged.file = create_output_file(temporary, kind);
   if (staged.file == nullptr) {
     const int why = errno;
     staged.temporary.clear();
@@ -76,9 +76,9 @@ Result open_staged(StagedFile& staged, const fs::path& temporary, const fs::path
 
 // The partial file's name is the packer's own affair: a user who cannot
 // write it cannot write the output either, and knows only the output.
-Result open_partial(StagedFile& staged, const fs::path& output) {
+Result open_partial(StagedFile& staged, const fs::path& output, FileKind kind) {
   remove_stale_partials(output);
-  return open_staged(staged, partial_path_for(output), output);
+  return open_staged(staged, partial_path_for(output), output, kind);
 }
 
 Result staged_size(StagedFile& staged, std::uint64_t& size) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 
+#include "packer/platform.h"
 #include "packer/result.h"
 
 namespace quorin::packer {
@@ -41,11 +42,12 @@ struct StagedFile {
 };
 
 // Creates temporary for writing; a failure names shown ("'SHOWN': why").
-Result open_staged(StagedFile& staged, const std::filesystem::path& temporary, const std::filesystem::path& shown);
+Result open_staged(StagedFile& staged, const std::filesystem::path& temporary, const std::filesystem::path& shown,
+                   FileKind kind);
 
 // open_staged for a command's output: OUT.partial-PID, named as OUT, after
 // remove_stale_partials.
-Result open_partial(StagedFile& staged, const std::filesystem::path& output);
+Result open_partial(StagedFile& staged, const std::filesystem::path& output, FileKind kind);
 
 // The bytes written so far, flushed to the file; a failure names shown.
 Result staged_size(StagedFile& staged, std::uint64_t& size);

@@ -64,8 +64,13 @@ bool watch_for_interrupts();
 void remove_on_interrupt(const std::filesystem::path& partial);
 void note_progress_line(bool open);
 
+// What a new output file holds. Where files have modes, a program is made
+// 0777 less the umask, as a linker makes its output, so it can be run or
+// installed as it is; data 0666 less the umask.
+enum class FileKind { kData, kProgram };
+
 // A new file for reading and writing ("w+b") that can be removed while it is
 // open, as an interrupt does.
-std::FILE* create_output_file(const std::filesystem::path& path);
+std::FILE* create_output_file(const std::filesystem::path& path, FileKind kind);
 
 }  // namespace quorin::packer

@@ -163,7 +163,8 @@ void remove_on_interrupt(const std::filesystem::path& partial) {
 
 void note_progress_line(bool open) { InterlockedExchange(&g_line_open, open ? 1 : 0); }
 
-std::FILE* create_output_file(const std::filesystem::path& path) {
+// Windows runs a program by its name, not by a mode: FileKind plays no part.
+std::FILE* create_output_file(const std::filesystem::path& path, FileKind) {
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -7,6 +7,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -226,6 +227,8 @@ TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
   Tree tree("output_place");
   const std::string dead = "4194305";  // above the highest process id Linux gives (2^22)
   const std::string live = std::to_string(getpid());
+  const mode_t umask_now = umask(0);
+  umask(umask_now);
   const struct {
     std::string output;               // under the scratch folder
     std::vector<std::string> before;  // files made there first
@@ -244,6 +247,8 @@ TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
     } else {
       EXPECT_NE(run.err.find(c.warning), std::string::npos) << c.output << "\n" << run.err;
     }
+    // A program, made as a linker makes one.
+    EXPECT_EQ(fs::status(tree.scratch / c.output).permissions(), fs::perms(0777 & ~umask_now)) << c.output;
     for (const std::string& name : c.before) {
       const bool kept = std::find(c.left.begin(), c.left.end(), name) != c.left.end();
       EXPECT_EQ(fs::exists(tree.scratch / name), kept) << name;

@@ -75,6 +75,15 @@ void warn(BuildFacts& facts, const std::string& warning) {
   std::fprintf(stderr, "quorin-pack: warning: %s\n", warning.c_str());
 }
 
+// Explorer and the command prompt start a program by a name that ends in
+// .exe, in any letter case; a launcher named otherwise must be renamed first.
+std::string output_name_warning(const fs::path& output) {
+  std::string name = path_text(output.filename());
+  for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0) return "";
+  return "--output '" + path_text(output) + "' does not end in .exe: Windows will not start the launcher by that name";
+}
+
 // The options; what is wrong with them is a usage error, found before any
 // work is done.
 Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
@@ -285,6 +294,7 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = read_build_options(parsed, request); !r) return usage_error(command, r.error);
   if (Result r = check_output(request.output); !r) return report(r.error);
   BuildFacts facts;
+  if (const std::string warning = output_name_warning(request.output); !warning.empty()) warn(facts, warning);
   for (const std::string& warning : request.spec_warnings) warn(facts, warning);
   // 2. The inputs.
   BuildInputs inputs;

@@ -237,6 +237,8 @@ TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
   } cases[] = {
       {"out.exe", {"out.exe.partial-" + dead, "out.exe.partial-" + live, "other.exe.partial-" + dead}, "",
        {"out.exe.partial-" + live, "other.exe.partial-" + dead}},
+      {"out", {}, "/out' does not end in .exe: Windows will not start the launcher by that name", {}},
+      {"OUT.EXE", {}, "", {}},
   };
   for (const auto& c : cases) {
     for (const std::string& name : c.before) write_file(tree.scratch / name, "before");

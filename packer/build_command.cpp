@@ -153,7 +153,9 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
     return r;
   }
   if (request.from_attached) return read_attached_input(parsed, inputs, facts);
-  if (Result r = collect_program_folder(parsed, inputs.files); !r) return r;
+  std::string left_out;
+  if (Result r = collect_program_folder(parsed, inputs.files, left_out); !r) return r;
+  if (!left_out.empty()) warn(facts, left_out);
   inputs.child_name = inputs.files.front().name;
   MappedFile child;
   if (map_whole_file(inputs.files.front().source, child)) {

@@ -239,6 +239,9 @@ TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
        {"out.exe.partial-" + live, "other.exe.partial-" + dead}},
       {"out", {}, "/out' does not end in .exe: Windows will not start the launcher by that name", {}},
       {"OUT.EXE", {}, "", {}},
+      {"app/out.exe", {"app/out.exe", "app/out.exe.partial-" + dead},
+       "lies inside --input, so what earlier runs wrote there is not packed: 'out.exe', 'out.exe.partial-4194305'",
+       {"app/out.exe"}},
   };
   for (const auto& c : cases) {
     for (const std::string& name : c.before) write_file(tree.scratch / name, "before");

@@ -217,6 +217,19 @@ std::u16string first_stamp(const BuildRequest& request, const BuildInputs& input
   return content_stamp(request.from_attached ? inputs.attached_hash : 0);
 }
 
+// The longest entry name, the first of its length; "" when the attached data
+// gave no names.
+std::u16string longest_name(const BuildInputs& inputs) {
+  std::u16string longest;
+  for (const InputFile& file : inputs.files) {
+    if (file.name.size() > longest.size()) longest = file.name;
+  }
+  for (const IndexRecord& record : inputs.records) {
+    if (record.name.size() > longest.size()) longest = record.name;
+  }
+  return longest;
+}
+
 // Writes the launcher under OUT.partial-PID and renames it over OUT; facts
 // get what was written.
 Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request, BuildFacts& facts) {
@@ -303,7 +316,8 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
   // 3. The values not given.
   apply_defaults(parsed, inputs, request);
-  // 4. The spec, when not given, and the room it leaves for the child's path.
+  // 4. The spec, when not given, and the room it leaves for the child's path
+  // and every entry's.
   if (!given(parsed, "--spec")) {
     bool usage = false;
     if (Result r = check_default_folders(parsed, request.constants, usage); !r) {
@@ -314,6 +328,9 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (!request.from_attached) {
     const std::string warning = path_room_warning(request.constants.spec, parsed.values.at("--child"));
     if (!warning.empty()) warn(facts, warning);
+  }
+  if (const std::string warning = entry_room_warning(request.constants, longest_name(inputs)); !warning.empty()) {
+    warn(facts, warning);
   }
   // 5. The launcher.
   if (Result r = write_build(parsed, inputs, request, facts); !r) return report(r.error);

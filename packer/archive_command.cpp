@@ -3,6 +3,8 @@
 // system.
 #include "packer/archive_command.h"
 
+#include <cstdio>
+#include <string>
 #include <vector>
 
 #include "packer/archive_writer.h"
@@ -20,10 +22,13 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
   const std::filesystem::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
-  StagedFile staged;
-  if (Result r = open_partial(staged, output); !r) return report(r.error);
+  // The folder is listed before the partial file is made, which it must not hold.
   std::vector<InputFile> files;
-  if (Result r = collect_program_folder(parsed, files); !r) return report(r.error);
+  std::string left_out;
+  if (Result r = collect_program_folder(parsed, files, left_out); !r) return report(r.error);
+  if (!left_out.empty()) std::fprintf(stderr, "quorin-pack: warning: %s\n", left_out.c_str());
+  StagedFile staged;
+  if (Result r = open_partial(staged, output, FileKind::kData); !r) return report(r.error);
   ArchiveStats stats;
   if (Result r = write_attached_data(files, options, staged.file, stats, progress_display(parsed, "packing")); !r) {
     return report(r.error);

@@ -84,6 +84,15 @@ void warn(BuildFacts& facts, const std::string& warning) {
   std::fprintf(stderr, "quorin-pack: warning: %s\n", warning.c_str());
 }
 
+// Explorer and the command prompt start a program by a name that ends in
+// .exe, in any letter case; a launcher named otherwise must be renamed first.
+std::string output_name_warning(const fs::path& output) {
+  std::string name = path_text(output.filename());
+  for (char& c : name) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  if (name.size() >= 4 && name.compare(name.size() - 4, 4, ".exe") == 0) return "";
+  return "--output '" + path_text(output) + "' does not end in .exe: Windows will not start the launcher by that name";
+}
+
 // The options; what is wrong with them is a usage error, found before any
 // work is done.
 Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
@@ -189,7 +198,9 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
     return r;
   }
   if (request.from_attached) return read_attached_input(parsed, inputs, facts);
-  if (Result r = collect_program_folder(parsed, inputs.files); !r) return r;
+  std::string left_out;
+  if (Result r = collect_program_folder(parsed, inputs.files, left_out); !r) return r;
+  if (!left_out.empty()) warn(facts, left_out);
   inputs.child_name = inputs.files.front().name;
   MappedFile child;
   if (map_whole_file(inputs.files.front().source, child)) read_child_facts(child.data, child.size, inputs);
@@ -277,6 +288,19 @@ std::u16string first_stamp(const BuildRequest& request, const BuildInputs& input
   return content_stamp(request.from_attached ? inputs.attached_hash : 0);
 }
 
+// The longest entry name, the first of its length; "" when the attached data
+// gave no names.
+std::u16string longest_name(const BuildInputs& inputs) {
+  std::u16string longest;
+  for (const InputFile& file : inputs.files) {
+    if (file.name.size() > longest.size()) longest = file.name;
+  }
+  for (const IndexRecord& record : inputs.records) {
+    if (record.name.size() > longest.size()) longest = record.name;
+  }
+  return longest;
+}
+
 // Writes the launcher under OUT.partial-PID and renames it over OUT; facts
 // get what was written.
 Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request, BuildFacts& facts) {
@@ -301,7 +325,7 @@ Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildReq
     return ok();
   };
   StagedFile staged;
-  if (Result r = open_partial(staged, request.output); !r) return r;
+  if (Result r = open_partial(staged, request.output, FileKind::kProgram); !r) return r;
   const std::vector<Resource> resources = launcher_resources(request.texts, inputs.icons);
   if (Result r = write_launcher(stub_image(), request.constants, resources, write_attached, staged.file,
                                 request.subsystem);
@@ -367,6 +391,7 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = read_build_options(parsed, request); !r) return usage_error(command, r.error);
   if (Result r = check_output(request.output); !r) return report(r.error);
   BuildFacts facts;
+  if (const std::string warning = output_name_warning(request.output); !warning.empty()) warn(facts, warning);
   for (const std::string& warning : request.spec_warnings) warn(facts, warning);
   // 2. The inputs.
   BuildInputs inputs;
@@ -377,7 +402,8 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
                                                      inputs.child_warned ? u"" : inputs.child_name);
   request.subsystem = subsystem.subsystem;
   if (!subsystem.warning.empty()) warn(facts, subsystem.warning);
-  // 4. The spec, when not given, and the room it leaves for the child's path.
+  // 4. The spec, when not given, and the room it leaves for the child's path
+  // and every entry's.
   if (!given(parsed, "--spec")) {
     bool usage = false;
     if (Result r = check_default_folders(parsed, request.constants, usage); !r) {
@@ -388,6 +414,9 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (!request.from_attached) {
     const std::string warning = path_room_warning(request.constants.spec, parsed.values.at("--child"));
     if (!warning.empty()) warn(facts, warning);
+  }
+  if (const std::string warning = entry_room_warning(request.constants, longest_name(inputs)); !warning.empty()) {
+    warn(facts, warning);
   }
   // 5. The launcher.
   if (Result r = write_build(parsed, inputs, request, facts); !r) return report(r.error);

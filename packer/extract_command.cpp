@@ -121,7 +121,7 @@ Result begin_entry(Extraction& x, std::size_t index, const EntryRecord& entry) {
     ++x.unchanged;
     return ok();
   }
-  if (Result r = open_staged(x.staged, temporary_beside(x.current, ++x.serial), x.current); !r) {
+  if (Result r = open_staged(x.staged, temporary_beside(x.current, ++x.serial), x.current, FileKind::kData); !r) {
     return fail(label + ": " + r.error);
   }
   x.skip = false;

@@ -6,7 +6,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
+#include "packer/platform.h"
 #include "packer/result.h"
 
 namespace quorin::packer {
@@ -16,6 +18,16 @@ Result check_output(const std::filesystem::path& output);
 
 // The temporary of a command's output: OUT.partial-PID beside OUT.
 std::filesystem::path partial_path_for(const std::filesystem::path& output);
+
+// The process id in name when name is a partial file's name for the output
+// file name output_name (OUT.partial-PID, the id as partial_path_for writes
+// it: decimal, no leading zero, at most 32 bits); 0 for any other name.
+unsigned long partial_process(const std::string& output_name, const std::string& name);
+
+// Removes the partial files that earlier runs left beside output when they
+// were killed: those whose process no longer runs. A partial file of a run
+// still going is never touched.
+void remove_stale_partials(const std::filesystem::path& output);
 
 // A file being written under its temporary name. An interrupt removes it, and
 // so does the end of its life unless finish_staged renamed it.
@@ -30,10 +42,12 @@ struct StagedFile {
 };
 
 // Creates temporary for writing; a failure names shown ("'SHOWN': why").
-Result open_staged(StagedFile& staged, const std::filesystem::path& temporary, const std::filesystem::path& shown);
+Result open_staged(StagedFile& staged, const std::filesystem::path& temporary, const std::filesystem::path& shown,
+                   FileKind kind);
 
-// open_staged for a command's output: OUT.partial-PID, named as itself.
-Result open_partial(StagedFile& staged, const std::filesystem::path& output);
+// open_staged for a command's output: OUT.partial-PID, named as OUT, after
+// remove_stale_partials.
+Result open_partial(StagedFile& staged, const std::filesystem::path& output, FileKind kind);
 
 // The bytes written so far, flushed to the file; a failure names shown.
 Result staged_size(StagedFile& staged, std::uint64_t& size);

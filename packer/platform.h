@@ -1,7 +1,8 @@
 // What the packer needs of the system it runs on, Linux or Windows: files
 // mapped for reading, files opened by path, paths as UTF-8 text, the command
-// line as UTF-8, whether standard error is a terminal, the process id. One
-// implementation per system (platform_posix.cpp, platform_windows.cpp).
+// line as UTF-8, whether standard error is a terminal, the process id and
+// whether another process runs. One implementation per system
+// (platform_posix.cpp, platform_windows.cpp).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,10 @@ bool progress_terminal();
 
 unsigned long process_id();
 
+// False only when the system says that no process has the id pid; one it
+// will not show (another user's) counts as running.
+bool process_running(unsigned long pid);
+
 // From here on, Ctrl+C and SIGTERM (on Windows: Ctrl+C and Ctrl+Break) end
 // the packer at once with exit code 130, after removing the output being
 // written, ending a progress line left open and saying "interrupted". False
@@ -59,8 +64,13 @@ bool watch_for_interrupts();
 void remove_on_interrupt(const std::filesystem::path& partial);
 void note_progress_line(bool open);
 
+// What a new output file holds. Where files have modes, a program is made
+// 0777 less the umask, as a linker makes its output, so it can be run or
+// installed as it is; data 0666 less the umask.
+enum class FileKind { kData, kProgram };
+
 // A new file for reading and writing ("w+b") that can be removed while it is
 // open, as an interrupt does.
-std::FILE* create_output_file(const std::filesystem::path& path);
+std::FILE* create_output_file(const std::filesystem::path& path, FileKind kind);
 
 }  // namespace quorin::packer

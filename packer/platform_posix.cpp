@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <limits>
 #include <string>
 
 namespace quorin::packer {
@@ -68,6 +69,13 @@ std::vector<std::string> program_arguments(int argc, char** argv) {
 bool progress_terminal() { return isatty(STDERR_FILENO) != 0; }
 
 unsigned long process_id() { return static_cast<unsigned long>(getpid()); }
+
+bool process_running(unsigned long pid) {
+  // kill(0, ...) and kill(-1, ...) would mean groups of processes.
+  if (pid == 0 || pid > static_cast<unsigned long>(std::numeric_limits<pid_t>::max())) return false;
+  // Signal 0 only asks; EPERM is a process that exists but is not ours.
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH;
+}
 
 namespace {
 
@@ -169,6 +177,19 @@ void remove_on_interrupt(const std::filesystem::path& partial) {
 
 void note_progress_line(bool open) { g_line_open = open ? 1 : 0; }
 
-std::FILE* create_output_file(const std::filesystem::path& path) { return std::fopen(path.c_str(), "w+b"); }
+std::FILE* create_output_file(const std::filesystem::path& path, FileKind kind) {
+  // The mode applies only to a file that open creates; open_partial has
+  // removed an earlier partial file of this name first.
+  const mode_t mode = kind == FileKind::kProgram ? 0777 : 0666;
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return nullptr;
+  std::FILE* file = ::fdopen(fd, "w+b");
+  if (file == nullptr) {
+    const int err = errno;
+    ::close(fd);
+    errno = err;
+  }
+  return file;
+}
 
 }  // namespace quorin::packer

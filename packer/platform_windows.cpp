@@ -121,6 +121,18 @@ bool progress_terminal() {
 
 unsigned long process_id() { return GetCurrentProcessId(); }
 
+bool process_running(unsigned long pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+  // ERROR_INVALID_PARAMETER is the answer for an id no process has; any other
+  // refusal (ERROR_ACCESS_DENIED for a protected process) means it exists.
+  if (process == nullptr) return GetLastError() != ERROR_INVALID_PARAMETER;
+  // A process that has ended lives on as an object while a handle to it is
+  // open: it has ended when it is signalled.
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return !ended;
+}
+
 namespace {
 
 SRWLOCK g_partial_lock = SRWLOCK_INIT;
@@ -151,7 +163,8 @@ void remove_on_interrupt(const std::filesystem::path& partial) {
 
 void note_progress_line(bool open) { InterlockedExchange(&g_line_open, open ? 1 : 0); }
 
-std::FILE* create_output_file(const std::filesystem::path& path) {
+// Windows runs a program by its name, not by a mode: FileKind plays no part.
+std::FILE* create_output_file(const std::filesystem::path& path, FileKind) {
   HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {

@@ -42,14 +42,15 @@ std::string pointer_lines(const std::u16string& spec, std::size_t position, std:
          std::string(end > start + 1 ? end - start - 1 : 0, '~');
 }
 
-std::string known_names(const std::string& wanted) {
+// The known names, the nearest to wanted first with its label.
+std::string known_names(const std::string& wanted, const std::string& label = "nearest") {
   std::vector<std::string> names;
   for (const expansion::PlaceholderName& entry : expansion::kPlaceholders) {
     names.push_back(narrow(entry.name, std::char_traits<wchar_t>::length(entry.name)));
   }
   const std::string nearest = wanted.empty() ? "" : nearest_name(upper(wanted), names);
   std::string out = "  placeholders: ";
-  if (!nearest.empty()) out += "{" + nearest + "} (nearest), ";
+  if (!nearest.empty()) out += "{" + nearest + "} (" + label + "), ";
   bool first = true;
   for (const std::string& name : names) {
     if (name == nearest) continue;
@@ -76,6 +77,76 @@ bool gives_absolute_path(expansion::Placeholder placeholder) {
 }
 
 bool is_letter(char16_t unit) { return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z'); }
+
+char16_t upper_unit(char16_t unit) { return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit; }
+
+bool same_ignoring_case(const std::u16string& a, const std::u16string& b) {
+  const auto same = [](char16_t x, char16_t y) { return upper_unit(x) == upper_unit(y); };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), same);
+}
+
+// A unit of a variable's name as Windows users write them: letters, digits,
+// "_" and the parentheses of "ProgramFiles(x86)". A "%" among other text (as
+// in "100% done") is a plain character of a folder name.
+bool is_variable_unit(char16_t unit) {
+  return is_letter(unit) || (unit >= u'0' && unit <= u'9') || unit == u'_' || unit == u'(' || unit == u')';
+}
+
+// The variables whose folder a placeholder gives exactly: TMP and TEMP are
+// where GetTempPathW looks first, USERPROFILE and LOCALAPPDATA name the
+// profile and local application-data folders the launcher asks the shell
+// for. (APPDATA is the roaming folder, which no placeholder gives.)
+struct VariableFolder {
+  const char16_t* variable;
+  const char* placeholder;
+};
+constexpr VariableFolder kVariableFolders[] = {
+    {u"LOCALAPPDATA", "CACHE_DIR"}, {u"TEMP", "TEMP"}, {u"TMP", "TEMP"}, {u"USERPROFILE", "HOME"}};
+
+// The first "%NAME%" of spec: its position, and its length from "%" to "%".
+bool find_variable(const std::u16string& spec, std::size_t& position, std::size_t& length) {
+  for (std::size_t start = spec.find(u'%'); start != std::u16string::npos;) {
+    const std::size_t end = spec.find(u'%', start + 1);
+    if (end == std::u16string::npos) return false;
+    const std::u16string name = spec.substr(start + 1, end - start - 1);
+    if (!name.empty() && !(name[0] >= u'0' && name[0] <= u'9') &&
+        std::all_of(name.begin(), name.end(), is_variable_unit)) {
+      position = start;
+      length = end - start + 1;
+      return true;
+    }
+    start = end;  // the "%" that closed no name may open the next
+  }
+  return false;
+}
+
+// A spec written as in a batch file: the launcher takes "%LOCALAPPDATA%" for
+// a folder of that very name, under the folder it is started from.
+std::string variable_error(const std::u16string& spec, std::size_t position, std::size_t length) {
+  const std::u16string name = spec.substr(position + 1, length - 2);
+  const std::string what = "--spec: '%" + utf16_to_utf8(name) + "%' is an environment variable, and the launcher " +
+                           "expands none: it would make a folder of that name";
+  const std::string place = "\n" + pointer_lines(spec, position, length) + "\n";
+  for (const VariableFolder& folder : kVariableFolders) {
+    if (same_ignoring_case(name, folder.variable)) {
+      return what + "; {" + folder.placeholder + "} is the same folder" + place +
+             known_names(folder.placeholder, "the same folder");
+    }
+  }
+  return what + place + known_names("");
+}
+
+// The folder under which a literally absolute spec lies, when only an
+// administrator may write there; "" for any other spec.
+std::string protected_folder(const std::u16string& spec) {
+  static const char16_t* const kProtected[] = {u"Program Files", u"Program Files (x86)", u"Windows"};
+  if (spec.size() < 3 || !is_letter(spec[0]) || spec[1] != u':' || spec[2] != u'\\') return "";
+  const std::size_t end = std::min(spec.find(u'\\', 3), spec.size());
+  for (const char16_t* folder : kProtected) {
+    if (same_ignoring_case(spec.substr(3, end - 3), folder)) return utf16_to_utf8(spec.substr(0, end));
+  }
+  return "";
+}
 
 }  // namespace
 
@@ -111,12 +182,21 @@ SpecCheck check_spec(const std::u16string& spec) {
     }
     first_item = false;
   }
+  std::size_t variable = 0, variable_len = 0;
+  if (find_variable(spec, variable, variable_len)) {
+    check.error = variable_error(spec, variable, variable_len);
+    return check;
+  }
   // Literally absolute: a drive and a backslash ("C:\"), or a share ("\\").
   const bool drive = spec.size() >= 3 && is_letter(spec[0]) && spec[1] == u':' && spec[2] == u'\\';
   const bool share = spec.size() >= 2 && spec[0] == u'\\' && spec[1] == u'\\';
   if (!absolute && !drive && !share) {
     check.warnings.push_back("--spec '" + utf16_to_utf8(spec) +
                              "' is no absolute path: the launcher unpacks relative to the folder it is started from");
+  }
+  if (const std::string folder = protected_folder(spec); !folder.empty()) {
+    check.warnings.push_back("--spec '" + utf16_to_utf8(spec) + "' lies under " + folder +
+                             ", where a launcher started by a user without administrator rights cannot write");
   }
   return check;
 }

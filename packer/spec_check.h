@@ -16,10 +16,14 @@ struct SpecCheck {
 // Refuses a name that no placeholder has (letter case ignored, as the
 // launcher matches), an empty name, and a name left open (at the end, or by
 // a "{" that opens another), each with its place: the spec with a caret under
-// it, and the known names, the nearest first. Warns when the expansion cannot
-// be an absolute path (no drive or share, no placeholder at its start that
-// gives one), since the launcher then unpacks relative to the folder it is
-// started from.
+// it, and the known names, the nearest first. Refuses in the same way an
+// environment variable written "%NAME%", which the launcher does not expand,
+// naming the placeholder that gives the same folder where one does. Warns
+// when the expansion cannot be an absolute path (no drive or share, no
+// placeholder at its start that gives one), since the launcher then unpacks
+// relative to the folder it is started from, and when it lies under
+// X:\Program Files, X:\Program Files (x86) or X:\Windows, where only an
+// administrator may write.
 SpecCheck check_spec(const std::u16string& spec);
 
 // The spec as the launcher will expand it, as far as the packer knows:

@@ -7,9 +7,11 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -75,6 +77,14 @@ TEST(PackerChecks, SpecIsReadAsTheLauncherReadsIt) {
       {"\\\\server\\share\\{PRODUCT}", 0, "quorin-pack: wrote", ""},
       {"rel\\{PRODUCT}", 0, "quorin-pack: warning: --spec 'rel\\{PRODUCT}' is no absolute path", ""},
       {"{PID}\\x", 0, "quorin-pack: warning: --spec '{PID}\\x' is no absolute path", ""},
+      {"%LOCALAPPDATA%\\Acme", 2,
+       "quorin-pack build: --spec: '%LOCALAPPDATA%' is an environment variable, and the launcher expands none: it "
+       "would make a folder of that name; {CACHE_DIR} is the same folder",
+       "  ^~~~~~~~~~~~~~"},
+      {"c:\\program files\\Acme", 0,
+       "quorin-pack: warning: --spec 'c:\\program files\\Acme' lies under c:\\program files, where a launcher started "
+       "by a user without administrator rights cannot write",
+       ""},
   };
   for (const auto& c : cases) {
     const ProgramRun run = run_pack(tree.build({"--spec", c.spec}));
@@ -362,6 +372,48 @@ TEST(PackerInterrupt, CtrlCAndTermRemoveThePartialOutputAndKeepAnEarlierOne) {
     for (const auto& entry : fs::directory_iterator(tree.scratch.path)) {
       EXPECT_EQ(entry.path().filename().string().find(".partial-"), std::string::npos) << entry.path();
     }
+  }
+}
+
+// What lies at and beside --output before a build, and what the build says
+// and leaves there.
+TEST(PackerOutput, PlaceIsLookedAtBeforeTheBuild) {
+  Tree tree("output_place");
+  const std::string dead = "4194305";  // above the highest process id Linux gives (2^22)
+  const std::string live = std::to_string(getpid());
+  const mode_t umask_now = umask(0);
+  umask(umask_now);
+  const struct {
+    std::string output;               // under the scratch folder
+    std::vector<std::string> before;  // files made there first
+    std::string warning;              // part of stderr; "" for none
+    std::vector<std::string> left;    // those of before still there after it
+  } cases[] = {
+      {"out.exe", {"out.exe.partial-" + dead, "out.exe.partial-" + live, "other.exe.partial-" + dead}, "",
+       {"out.exe.partial-" + live, "other.exe.partial-" + dead}},
+      {"out", {}, "/out' does not end in .exe: Windows will not start the launcher by that name", {}},
+      {"OUT.EXE", {}, "", {}},
+      {"app/out.exe", {"app/out.exe", "app/out.exe.partial-" + dead},
+       "lies inside --input, so what earlier runs wrote there is not packed: 'out.exe', 'out.exe.partial-4194305'",
+       {"app/out.exe"}},
+  };
+  for (const auto& c : cases) {
+    for (const std::string& name : c.before) write_file(tree.scratch / name, "before");
+    const ProgramRun run = run_pack(tree.build({"-q"}, c.output));
+    EXPECT_EQ(run.code, 0) << c.output << "\n" << run.err;
+    if (c.warning.empty()) {
+      EXPECT_EQ(run.err, "") << c.output;
+    } else {
+      EXPECT_NE(run.err.find(c.warning), std::string::npos) << c.output << "\n" << run.err;
+    }
+    // A program, made as a linker makes one.
+    EXPECT_EQ(fs::status(tree.scratch / c.output).permissions(), fs::perms(0777 & ~umask_now)) << c.output;
+    for (const std::string& name : c.before) {
+      const bool kept = std::find(c.left.begin(), c.left.end(), name) != c.left.end();
+      EXPECT_EQ(fs::exists(tree.scratch / name), kept) << name;
+      fs::remove(tree.scratch / name);
+    }
+    fs::remove(tree.scratch / c.output);
   }
 }
 

@@ -189,6 +189,9 @@ TEST(PackerFailure, ExitsOneWithOneLine) {
       {{"archive", "--input", dir, "--child", "app.exe", "--output", (scratch / "no" / "out.bin").string()},
        "there is no folder"},
       {{"archive", "--input", dir, "--child", "app.exe", "--output", dir}, "a folder"},
+      {{"archive", "--input", dir, "--child", "app.exe", "--output", dir + "/app.exe"}, "is the child 'app.exe'"},
+      // A folder not even root may write in: the output is named, not its partial file.
+      {{"archive", "--input", dir, "--child", "app.exe", "--output", "/sys/out.bin"}, "'/sys/out.bin': "},
       {{"generate", "--output", (scratch / "no" / "constants.cpp").string()}, "there is no folder"},
       {{"list", (scratch / "missing.exe").string()}, "No such file"},
       {{"verify", (scratch / "not_an_icon.ico").string()}, "neither a launcher exe nor attached data"},

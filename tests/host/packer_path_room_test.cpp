@@ -1,5 +1,6 @@
-// The packer's warning when a build leaves its child's path little room under
-// the 260 units process creation takes.
+// The packer's warnings when a build leaves its child's path little room under
+// the 260 units process creation takes, and an entry's path no room in the
+// launcher's 4,096-unit buffer.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -8,6 +9,8 @@
 
 namespace {
 
+using quorin::packer::BakedConstants;
+using quorin::packer::entry_room_warning;
 using quorin::packer::path_room_warning;
 
 std::u16string spec_of(std::size_t literal_units, const std::u16string& placeholders) {
@@ -49,6 +52,28 @@ TEST(PathRoom, WarningSaysHowLongAndWhy) {
             "the child's path will have at least 209 UTF-16 units (--spec's literal text and --child), which leaves "
             "less than 100 for its placeholders under 260; a child path of 260 units or more can be started only by "
             "its short form, which not every volume has");
+}
+
+TEST(PathRoom, WarnsWhenTheLongestEntryCannotBeJoinedToTheTargetFolder) {
+  const std::u16string name(1023, u'n');  // the longest a name may be
+  const struct {
+    std::u16string spec;
+    std::size_t least_path;  // target folder, backslash, name; 0: no warning
+  } cases[] = {
+      // The constants count as baked: 3060 literal units, "\\Acme\\1.0.0", a backslash and 1023 make 4095, which fits.
+      {spec_of(3060, u"\\{COMPANY}\\{VERSION}"), 0},
+      {spec_of(3061, u"\\{COMPANY}\\{VERSION}"), 4096},
+      // Folders count a drive (2), {PID} 1, {RANDOM} 11, {TIME_US} 6, {TIME} 18.
+      {u"{CACHE_DIR}" + std::u16string(3034, u'x') + u"{PID}{RANDOM}{TIME_US}{TIME}", 4096},
+  };
+  BakedConstants constants{u"", u"Acme", u"Acme Tool", u"1.0.0"};
+  for (const auto& c : cases) {
+    constants.spec = c.spec;
+    const std::string warning = entry_room_warning(constants, name);
+    const std::string expected = c.least_path == 0 ? "" : "the entry '" + std::string(1023, 'n') +
+                                 "' needs a path of at least " + std::to_string(c.least_path) + " UTF-16 units";
+    EXPECT_EQ(c.least_path == 0 ? warning : warning.substr(0, expected.size()), expected) << c.spec.size();
+  }
 }
 
 }  // namespace

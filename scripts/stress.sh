@@ -8,6 +8,7 @@
 #   --pack PATH  build the launchers with another packer, e.g. a saved build
 #                of an earlier commit (it links the launcher library from its
 #                own ../lib), for the figures before a change
+# QUORIN_STRESS_ONLY="name ..." runs only those of the tests below.
 # Counts: QUORIN_ROUNDS (default 200), QUORIN_KILLS (30), QUORIN_KILL_MIB
 # (316), QUORIN_MUTANTS (300); QUORIN_SEED fixes the kill moments.
 set -euo pipefail
@@ -37,7 +38,7 @@ scripts/wine-prefix start "$WINEPREFIX" >/dev/null
 scripts/full-disk-drive mount "$WINEPREFIX" "$work/full-disk"
 
 passed=0 failed=0
-for test in payload_busy_test killed_launchers payload_mutant_test payload_full_disk_test child_long_path_test; do
+for test in ${QUORIN_STRESS_ONLY:-payload_busy_test killed_launchers payload_mutant_test payload_full_disk_test child_long_path_test}; do
   log=$work/$test.log
   start=$(date +%s)
   if [ "$test" = killed_launchers ]; then
@@ -48,7 +49,11 @@ for test in payload_busy_test killed_launchers payload_mutant_test payload_full_
   if "${command[@]}" >"$log" 2>&1; then passed=$((passed + 1)); result=passed; else failed=$((failed + 1)); result=FAILED; fi
   echo "$test: $result in $(( $(date +%s) - start )) s"
   grep -aE '^(simultaneous starts|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
-  if [ "$result" = FAILED ]; then grep -aE '^\[  FAILED  \]' "$log" | sort -u | sed 's/^/  /' || true; fi
+  if [ "$result" = FAILED ]; then
+    # What each failed round or case said, then the failed tests.
+    grep -aE -A3 '^round [0-9]+: ' "$log" | head -40 | sed 's/^/  /' || true
+    grep -aE '^\[  FAILED  \]' "$log" | sort -u | sed 's/^/  /' || true
+  fi
 done
 echo "stress: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

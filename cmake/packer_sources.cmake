@@ -15,6 +15,7 @@ set(QUORIN_PACKER_SOURCES
   packer/generate_command.cpp
   packer/generated_source.cpp
   packer/icon.cpp
+  packer/import_check.cpp
   packer/index_writer.cpp
   packer/input_tree.cpp
   packer/inspected_file.cpp
@@ -28,6 +29,7 @@ set(QUORIN_PACKER_SOURCES
   packer/pack_inputs.cpp
   packer/path_room.cpp
   packer/pe_image.cpp
+  packer/pe_imports.cpp
   packer/pe_writer.cpp
   packer/program_info.cpp
   packer/progress.cpp
@@ -36,6 +38,7 @@ set(QUORIN_PACKER_SOURCES
   packer/spec_check.cpp
   packer/stub_image.cpp
   packer/stub_image.S
+  packer/system_dlls.cpp
   packer/user_icon.cpp
   packer/utf16.cpp
   packer/verify_command.cpp)

@@ -15,6 +15,7 @@
 #include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/generated_source.h"
+#include "packer/import_check.h"
 #include "packer/json.h"
 #include "packer/option_values.h"
 #include "packer/output_staging.h"
@@ -46,6 +47,7 @@ struct BuildRequest {
   VersionTexts texts;
   std::vector<std::string> spec_warnings;
   std::optional<std::int64_t> epoch;  // SOURCE_DATE_EPOCH
+  std::vector<std::string> allowed_dlls;  // --allow-missing-dll
 };
 
 // What is packed, and what the defaults are taken from.
@@ -107,6 +109,14 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
     if (Result r = parse_version(constants.version, texts.version_parts); !r) return r;
   }
   if (Result r = source_date_epoch(request.epoch); !r) return r;
+  if (const auto dlls = parsed.repeated.find("--allow-missing-dll"); dlls != parsed.repeated.end()) {
+    for (const std::string& name : dlls->second) {
+      if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
+        return fail("--allow-missing-dll '" + name + "': give the DLL's file name, as programs import it");
+      }
+    }
+    request.allowed_dlls = dlls->second;
+  }
   request.output = path_from_text(parsed.values.at("--output"));
   return ok();
 }
@@ -151,6 +161,43 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
     inputs.child_version = program_file_version(child.data, child.size);
   }
   return ok();
+}
+
+// Whether the file starts as a Windows program does: the check maps only
+// those, as mapping reads a file whole and data files may be large.
+bool starts_with_mz(const fs::path& path) {
+  std::FILE* in = open_file(path, "rb");
+  if (in == nullptr) return false;
+  char start[2] = {};
+  const bool mz = std::fread(start, 1, 2, in) == 2 && start[0] == 'M' && start[1] == 'Z';
+  std::fclose(in);
+  return mz;
+}
+
+// Every packed program and DLL must find what it imports on a user's
+// machine; each DLL that will not be found is one line, and the build is
+// refused. Files that cannot be read were found readable a moment ago when
+// listed: they are left to the packing, which says why.
+bool check_folder_imports(const BuildRequest& request, const BuildInputs& inputs, BuildFacts& facts) {
+  std::vector<std::u16string> names;
+  std::vector<PackedImports> importers;
+  for (const InputFile& file : inputs.files) {
+    names.push_back(file.name);
+    MappedFile bytes;
+    if (!starts_with_mz(file.source) || !map_whole_file(file.source, bytes)) continue;
+    PackedImports entry;
+    entry.name = file.name;
+    std::string problem;
+    if (!read_packed_imports(bytes.data, bytes.size, entry, problem)) continue;
+    if (!problem.empty()) {
+      warn(facts, utf16_to_utf8(file.name) + ": " + problem + "; the DLLs it imports are not checked");
+    }
+    importers.push_back(std::move(entry));
+  }
+  const ImportFindings findings = check_imports(names, importers, request.allowed_dlls);
+  for (const std::string& warning : findings.warnings) warn(facts, warning);
+  for (const std::string& refusal : findings.refusals) report(refusal);
+  return findings.refusals.empty();
 }
 
 // The values not given: never the constants of some other launcher, so that
@@ -286,9 +333,10 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   if (Result r = check_output(request.output); !r) return report(r.error);
   BuildFacts facts;
   for (const std::string& warning : request.spec_warnings) warn(facts, warning);
-  // 2. The inputs.
+  // 2. The inputs, and whether what they import will be found.
   BuildInputs inputs;
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
+  if (!request.from_attached && !check_folder_imports(request, inputs, facts)) return kExitFailure;
   // 3. The values not given.
   apply_defaults(parsed, inputs, request);
   // 4. The spec, when not given, and the room it leaves for the child's path.

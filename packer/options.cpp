@@ -73,7 +73,7 @@ std::optional<std::string> check_build(const ParsedArgs& parsed) {
     if (given(parsed, "--input") || given(parsed, "--child")) {
       return std::string("give either --input DIR --child NAME, or --attached FILE, not both");
     }
-    for (const char* option : {"--level", "--threads"}) {
+    for (const char* option : {"--level", "--threads", "--allow-missing-dll"}) {
       if (given(parsed, option)) return std::string(option) + " has no use with --attached";
     }
     return std::nullopt;
@@ -133,6 +133,11 @@ const std::vector<CommandSpec>& commands() {
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
         {"--icon", "FILE.ico",
          "the launcher's icon, 1 to 256 pixels a side (default: the packer's own, 16 to 256 pixels)"},
+        {"--allow-missing-dll", "NAME",
+         "build although packed programs import the DLL NAME and the input folder lacks it: the user's machines "
+         "have it; may be given more than once (default: a DLL that is neither packed nor part of Windows is "
+         "refused)",
+         0, true},
         kLevel, kThreads, kQuiet,
         {"--json", nullptr, "print what was built as JSON on stdout (default: one summary line on stderr)"}, kHelp},
        nullptr,
@@ -283,7 +288,7 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       parsed.help = true;
       return std::nullopt;
     }
-    if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
+    if (given(parsed, name.c_str()) && !option->repeatable) return "option '" + name + "' given twice";
     if (option->value_name == nullptr) {
       parsed.values[name] = "";
     } else if (attached) {
@@ -293,6 +298,7 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
     } else {
       return "option '" + name + "' needs a value (" + option->value_name + ")";
     }
+    if (option->repeatable) parsed.repeated[name].push_back(parsed.values[name]);
   }
   if (command.operand != nullptr && parsed.positional.empty()) {
     return std::string("missing ") + command.operand + " operand";

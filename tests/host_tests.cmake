@@ -16,7 +16,8 @@ add_executable(quorin_host_tests ${QUORIN_HOST_TESTS})
 target_link_libraries(quorin_host_tests PRIVATE quorin_packer_core GTest::gtest_main ZLIB::ZLIB)
 target_compile_definitions(quorin_host_tests PRIVATE
   QUORIN_PACK="$<TARGET_FILE:quorin-pack>"
-  QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  QUORIN_WINDOWS_PROGRAMS="${QUORIN_WINDOWS_BINARY_DIR}/programs")
 add_dependencies(quorin_host_tests quorin-pack quorin_windows)
 add_test(NAME host COMMAND quorin_host_tests)
 

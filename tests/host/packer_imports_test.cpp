@@ -5,6 +5,8 @@
 // read are a warning. Runs the packer on crafted images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "packer/import_check.h"
 #include "tests/host/packer_support.h"
 
@@ -129,6 +131,48 @@ TEST(PackerImports, AllowMissingDllTakesAFileNameAndNoAttachedData) {
     EXPECT_EQ(run.code, 2) << run.err;
     ASSERT_FALSE(lines_of(run.err).empty());
     EXPECT_EQ(lines_of(run.err)[0], c.first_line);
+  }
+}
+
+// A real mingw program linked against a DLL of its own and the mingw
+// runtime's DLLs (which import one more): refused until every one is packed.
+// Which runtime DLL imports which differs between mingw releases: each line
+// is found by its DLL and its first importer.
+TEST(PackerImports, ALinkedProgramIsRefusedUntilItsDllsAreBesideIt) {
+  const fs::path linked = fs::path(QUORIN_WINDOWS_PROGRAMS) / "linked";
+  Scratch scratch("imports_linked");
+  fs::create_directories(scratch / "app");
+  fs::copy_file(linked / "linked_child.exe", scratch / "app" / "linked_child.exe");
+  const std::vector<std::string> build = {"build", "--input", (scratch / "app").string(), "--child",
+                                          "linked_child.exe", "--output", (scratch / "out.exe").string(), "-q"};
+  const struct {
+    std::vector<fs::path> added;  // beside the child
+    std::vector<std::pair<std::string, std::string>> missing;  // first importer, DLL
+  } steps[] = {
+      {{},
+       {{"linked_child.exe", "libgcc_s_seh-1.dll"},
+        {"linked_child.exe", "libstdc++-6.dll"},
+        {"linked_child.exe", "linked_store.dll"}}},
+      {{linked / "linked_store.dll", linked / "runtime" / "libstdc++-6.dll"},
+       {{"linked_child.exe", "libgcc_s_seh-1.dll"}, {"libstdc++-6.dll", "libwinpthread-1.dll"}}},
+      {{linked / "runtime" / "libgcc_s_seh-1.dll", linked / "runtime" / "libwinpthread-1.dll"}, {}},
+  };
+  for (const auto& step : steps) {
+    for (const fs::path& dll : step.added) fs::copy_file(dll, scratch / "app" / dll.filename());
+    const ProgramRun run = run_pack(build);
+    EXPECT_EQ(run.code, step.missing.empty() ? 0 : 1) << run.err;
+    const std::vector<std::string> lines = lines_of(run.err);
+    EXPECT_EQ(lines.size(), step.missing.size()) << run.err;
+    for (const auto& [importer, dll] : step.missing) {
+      const std::string end = " " + dll +
+                              ", which is neither in the input folder nor part of Windows (add it to the input, or "
+                              "--allow-missing-dll " + dll + " if the user's machines have it)";
+      const auto names = [&](const std::string& line) {
+        return line.rfind("quorin-pack: " + importer + " ", 0) == 0 && line.size() > end.size() &&
+               line.compare(line.size() - end.size(), end.size(), end) == 0;
+      };
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(), names), 1) << dll << "\n" << run.err;
+    }
   }
 }
 

@@ -11,6 +11,7 @@ set(QUORIN_PACKER_SOURCES
   packer/default_icon.cpp
   packer/default_icon.S
   packer/exit_status.cpp
+  packer/folder_imports.cpp
   packer/extract_command.cpp
   packer/generate_command.cpp
   packer/generated_source.cpp

@@ -15,7 +15,7 @@
 #include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/generated_source.h"
-#include "packer/import_check.h"
+#include "packer/folder_imports.h"
 #include "packer/json.h"
 #include "packer/option_values.h"
 #include "packer/output_staging.h"
@@ -109,14 +109,7 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
     if (Result r = parse_version(constants.version, texts.version_parts); !r) return r;
   }
   if (Result r = source_date_epoch(request.epoch); !r) return r;
-  if (const auto dlls = parsed.repeated.find("--allow-missing-dll"); dlls != parsed.repeated.end()) {
-    for (const std::string& name : dlls->second) {
-      if (name.empty() || name.find_first_of("\\/") != std::string::npos) {
-        return fail("--allow-missing-dll '" + name + "': give the DLL's file name, as programs import it");
-      }
-    }
-    request.allowed_dlls = dlls->second;
-  }
+  if (Result r = allowed_missing_dlls(parsed, request.allowed_dlls); !r) return r;
   request.output = path_from_text(parsed.values.at("--output"));
   return ok();
 }
@@ -163,38 +156,11 @@ Result read_build_inputs(const ParsedArgs& parsed, const BuildRequest& request, 
   return ok();
 }
 
-// Whether the file starts as a Windows program does: the check maps only
-// those, as mapping reads a file whole and data files may be large.
-bool starts_with_mz(const fs::path& path) {
-  std::FILE* in = open_file(path, "rb");
-  if (in == nullptr) return false;
-  char start[2] = {};
-  const bool mz = std::fread(start, 1, 2, in) == 2 && start[0] == 'M' && start[1] == 'Z';
-  std::fclose(in);
-  return mz;
-}
-
 // Every packed program and DLL must find what it imports on a user's
 // machine; each DLL that will not be found is one line, and the build is
-// refused. Files that cannot be read were found readable a moment ago when
-// listed: they are left to the packing, which says why.
-bool check_folder_imports(const BuildRequest& request, const BuildInputs& inputs, BuildFacts& facts) {
-  std::vector<std::u16string> names;
-  std::vector<PackedImports> importers;
-  for (const InputFile& file : inputs.files) {
-    names.push_back(file.name);
-    MappedFile bytes;
-    if (!starts_with_mz(file.source) || !map_whole_file(file.source, bytes)) continue;
-    PackedImports entry;
-    entry.name = file.name;
-    std::string problem;
-    if (!read_packed_imports(bytes.data, bytes.size, entry, problem)) continue;
-    if (!problem.empty()) {
-      warn(facts, utf16_to_utf8(file.name) + ": " + problem + "; the DLLs it imports are not checked");
-    }
-    importers.push_back(std::move(entry));
-  }
-  const ImportFindings findings = check_imports(names, importers, request.allowed_dlls);
+// refused.
+bool imports_found(const BuildRequest& request, const BuildInputs& inputs, BuildFacts& facts) {
+  const ImportFindings findings = check_folder_imports(inputs.files, request.allowed_dlls);
   for (const std::string& warning : findings.warnings) warn(facts, warning);
   for (const std::string& refusal : findings.refusals) report(refusal);
   return findings.refusals.empty();
@@ -336,7 +302,7 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   // 2. The inputs, and whether what they import will be found.
   BuildInputs inputs;
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
-  if (!request.from_attached && !check_folder_imports(request, inputs, facts)) return kExitFailure;
+  if (!request.from_attached && !imports_found(request, inputs, facts)) return kExitFailure;
   // 3. The values not given.
   apply_defaults(parsed, inputs, request);
   // 4. The spec, when not given, and the room it leaves for the child's path.

@@ -25,6 +25,11 @@ const OptionSpec kInput{"--input", "DIR", "the application folder to pack (requi
 const OptionSpec kChild{"--child", "NAME",
                         "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first "
                         "(required)"};
+const OptionSpec kAllowMissingDll{
+    "--allow-missing-dll", "NAME",
+    "let the DLL NAME that packed programs import be missing from the input folder, as the user's machines have "
+    "it; once per DLL (default: an imported DLL that is neither packed nor part of Windows is refused)",
+    0, true};
 const OptionSpec kHelp{"--help", nullptr, "show this help and exit", 'h'};
 constexpr std::size_t kOptionColumn = 26;
 constexpr std::size_t kCommandColumn = 12;
@@ -133,12 +138,7 @@ const std::vector<CommandSpec>& commands() {
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
         {"--icon", "FILE.ico",
          "the launcher's icon, 1 to 256 pixels a side (default: the packer's own, 16 to 256 pixels)"},
-        {"--allow-missing-dll", "NAME",
-         "build although packed programs import the DLL NAME and the input folder lacks it: the user's machines "
-         "have it; may be given more than once (default: a DLL that is neither packed nor part of Windows is "
-         "refused)",
-         0, true},
-        kLevel, kThreads, kQuiet,
+        kAllowMissingDll, kLevel, kThreads, kQuiet,
         {"--json", nullptr, "print what was built as JSON on stdout (default: one summary line on stderr)"}, kHelp},
        nullptr,
        {"--output"},
@@ -146,8 +146,8 @@ const std::vector<CommandSpec>& commands() {
       {"archive",
        "archive --input DIR --child NAME --output FILE [OPTIONS]",
        "Write only the attached data (signature, zstd frame, trailing fields).",
-       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)", 'o'}, kLevel, kThreads, kQuiet,
-        kHelp},
+       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)", 'o'}, kAllowMissingDll,
+        kLevel, kThreads, kQuiet, kHelp},
        nullptr,
        {"--input", "--child", "--output"}},
       {"list",

@@ -134,6 +134,23 @@ TEST(PackerImports, AllowMissingDllTakesAFileNameAndNoAttachedData) {
   }
 }
 
+// build takes attached data verbatim: archive, which writes it, refuses alike.
+TEST(PackerImports, ArchiveRefusesWhatBuildRefuses) {
+  Scratch scratch("imports_archive");
+  write_file(scratch / "app" / "app.exe", image_with_imports({"sqlite3.dll"}));
+  const std::vector<std::string> archive = {"archive", "--input", (scratch / "app").string(), "--child", "app.exe",
+                                            "--output", (scratch / "out.qzy").string()};
+  const ProgramRun refused = run_pack(archive);
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(lines_of(refused.err), std::vector<std::string>{kRefusedSqlite});
+  EXPECT_FALSE(fs::exists(scratch / "out.qzy"));
+  std::vector<std::string> allowed = archive;
+  allowed.insert(allowed.end(), {"--allow-missing-dll", "sqlite3.dll"});
+  const ProgramRun run = run_pack(allowed);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(fs::exists(scratch / "out.qzy"));
+}
+
 // A real mingw program linked against a DLL of its own and the mingw
 // runtime's DLLs (which import one more): refused until every one is packed.
 // Which runtime DLL imports which differs between mingw releases: each line

@@ -63,7 +63,9 @@ Result read_import_table(const unsigned char* data, std::uint64_t size, const Pe
   if (table == 0) return ok();
   for (std::uint64_t i = 0;; ++i) {
     const unsigned char* descriptor = descriptor_at(data, size, image, table, i, kImportDescriptorSize);
-    if (descriptor == nullptr) return fail("import table: entry " + std::to_string(i + 1) + " lies outside the file's sections");
+    if (descriptor == nullptr) {
+      return fail("import table: entry " + std::to_string(i + 1) + " lies outside the file's sections");
+    }
     const std::uint32_t name_rva = read_le(descriptor + kImportName, 4);
     if (name_rva == 0 || read_le(descriptor + kImportFirstThunk, 4) == 0) return ok();
     ImportedDll dll;

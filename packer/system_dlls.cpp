@@ -81,7 +81,9 @@ constexpr Runtime kRuntimes[] = {
     {"xaudio2_7.dll", true, "the DirectX End-User Runtime"},
 };
 
-bool starts_with(const std::string& name, std::string_view prefix) { return name.compare(0, prefix.size(), prefix) == 0; }
+bool starts_with(const std::string& name, std::string_view prefix) {
+  return name.compare(0, prefix.size(), prefix) == 0;
+}
 
 }  // namespace
 

@@ -12,10 +12,12 @@ set(QUORIN_PACKER_SOURCES
   packer/default_icon.cpp
   packer/default_icon.S
   packer/exit_status.cpp
+  packer/folder_imports.cpp
   packer/extract_command.cpp
   packer/generate_command.cpp
   packer/generated_source.cpp
   packer/icon.cpp
+  packer/import_check.cpp
   packer/index_writer.cpp
   packer/input_tree.cpp
   packer/inspected_file.cpp
@@ -29,6 +31,7 @@ set(QUORIN_PACKER_SOURCES
   packer/pack_inputs.cpp
   packer/path_room.cpp
   packer/pe_image.cpp
+  packer/pe_imports.cpp
   packer/pe_writer.cpp
   packer/program_info.cpp
   packer/progress.cpp
@@ -37,6 +40,7 @@ set(QUORIN_PACKER_SOURCES
   packer/spec_check.cpp
   packer/stub_image.cpp
   packer/stub_image.S
+  packer/system_dlls.cpp
   packer/user_icon.cpp
   packer/utf16.cpp
   packer/verify_command.cpp)

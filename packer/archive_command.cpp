@@ -9,6 +9,7 @@
 
 #include "packer/archive_writer.h"
 #include "packer/exit_status.h"
+#include "packer/folder_imports.h"
 #include "packer/option_values.h"
 #include "packer/output_staging.h"
 #include "packer/pack_inputs.h"
@@ -20,6 +21,8 @@ namespace quorin::packer {
 int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   CompressOptions options;
   if (Result r = compress_options(parsed, options); !r) return usage_error(command, r.error);
+  std::vector<std::string> allowed_dlls;
+  if (Result r = allowed_missing_dlls(parsed, allowed_dlls); !r) return usage_error(command, r.error);
   const std::filesystem::path output = path_from_text(parsed.values.at("--output"));
   if (Result r = check_output(output); !r) return report(r.error);
   // The folder is listed before the partial file is made, which it must not hold.
@@ -27,6 +30,13 @@ int run_archive(const CommandSpec& command, const ParsedArgs& parsed) {
   std::string left_out;
   if (Result r = collect_program_folder(parsed, files, left_out); !r) return report(r.error);
   if (!left_out.empty()) std::fprintf(stderr, "quorin-pack: warning: %s\n", left_out.c_str());
+  // What build refuses is refused here too: build takes this data verbatim.
+  const ImportFindings imports = check_folder_imports(files, allowed_dlls);
+  for (const std::string& warning : imports.warnings) {
+    std::fprintf(stderr, "quorin-pack: warning: %s\n", warning.c_str());
+  }
+  for (const std::string& refusal : imports.refusals) report(refusal);
+  if (!imports.refusals.empty()) return kExitFailure;
   StagedFile staged;
   if (Result r = open_partial(staged, output, FileKind::kData); !r) return report(r.error);
   ArchiveStats stats;

@@ -17,6 +17,7 @@
 #include "packer/build_defaults.h"
 #include "packer/exit_status.h"
 #include "packer/generated_source.h"
+#include "packer/folder_imports.h"
 #include "packer/json.h"
 #include "packer/option_values.h"
 #include "packer/output_staging.h"
@@ -52,6 +53,7 @@ struct BuildRequest {
   std::optional<std::int64_t> epoch;  // SOURCE_DATE_EPOCH
   std::string subsystem_option;       // --subsystem, empty when not given
   std::uint16_t subsystem = 0;        // the launcher's, once chosen
+  std::vector<std::string> allowed_dlls;  // --allow-missing-dll
 };
 
 // What is packed, and what the defaults are taken from.
@@ -131,6 +133,7 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
     request.subsystem_option = it->second;
   }
   if (Result r = source_date_epoch(request.epoch); !r) return r;
+  if (Result r = allowed_missing_dlls(parsed, request.allowed_dlls); !r) return r;
   request.output = path_from_text(parsed.values.at("--output"));
   return ok();
 }
@@ -223,6 +226,16 @@ bool take_child_text(const char* what, const std::optional<std::u16string>& chil
   resource = child->size() < generated::kBakedTextCap ? *child : folder;
   baked = std::move(folder);
   return true;
+}
+
+// Every packed program and DLL must find what it imports on a user's
+// machine; each DLL that will not be found is one line, and the build is
+// refused.
+bool imports_found(const BuildRequest& request, const BuildInputs& inputs, BuildFacts& facts) {
+  const ImportFindings findings = check_folder_imports(inputs.files, request.allowed_dlls);
+  for (const std::string& warning : findings.warnings) warn(facts, warning);
+  for (const std::string& refusal : findings.refusals) report(refusal);
+  return findings.refusals.empty();
 }
 
 // The values not given: never the constants of some other launcher, so that
@@ -393,9 +406,10 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
   BuildFacts facts;
   if (const std::string warning = output_name_warning(request.output); !warning.empty()) warn(facts, warning);
   for (const std::string& warning : request.spec_warnings) warn(facts, warning);
-  // 2. The inputs.
+  // 2. The inputs, and whether what they import will be found.
   BuildInputs inputs;
   if (Result r = read_build_inputs(parsed, request, inputs, facts); !r) return report(r.error);
+  if (!request.from_attached && !imports_found(request, inputs, facts)) return kExitFailure;
   // 3. The values not given.
   for (const std::string& warning : apply_defaults(parsed, inputs, request)) warn(facts, warning);
   const SubsystemChoice subsystem = choose_subsystem(request.subsystem_option, inputs.child_subsystem,

@@ -25,6 +25,11 @@ const OptionSpec kInput{"--input", "DIR", "the application folder to pack (requi
 const OptionSpec kChild{"--child", "NAME",
                         "the program to start, relative to DIR (as bin/app.exe or bin\\app.exe); packed first "
                         "(required)"};
+const OptionSpec kAllowMissingDll{
+    "--allow-missing-dll", "NAME",
+    "let the DLL NAME that packed programs import be missing from the input folder, as the user's machines have "
+    "it; once per DLL (default: an imported DLL that is neither packed nor part of Windows is refused)",
+    0, true};
 const OptionSpec kHelp{"--help", nullptr, "show this help and exit", 'h'};
 constexpr std::size_t kOptionColumn = 26;
 constexpr std::size_t kCommandColumn = 12;
@@ -73,7 +78,7 @@ std::optional<std::string> check_build(const ParsedArgs& parsed) {
     if (given(parsed, "--input") || given(parsed, "--child")) {
       return std::string("give either --input DIR --child NAME, or --attached FILE, not both");
     }
-    for (const char* option : {"--level", "--threads"}) {
+    for (const char* option : {"--level", "--threads", "--allow-missing-dll"}) {
       if (given(parsed, option)) return std::string(option) + " has no use with --attached";
     }
     return std::nullopt;
@@ -137,7 +142,7 @@ const std::vector<CommandSpec>& commands() {
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},
         {"--icon", "FILE.ico",
          "the launcher's icon, 1 to 256 pixels a side (default: the packer's own, 16 to 256 pixels)"},
-        kLevel, kThreads, kQuiet,
+        kAllowMissingDll, kLevel, kThreads, kQuiet,
         {"--json", nullptr,
          "print what was built as JSON on stdout, instead of the summary line (default: one summary line on stderr)"},
         kHelp},
@@ -147,8 +152,8 @@ const std::vector<CommandSpec>& commands() {
       {"archive",
        "archive --input DIR --child NAME --output FILE [OPTIONS]",
        "Write only the attached data (signature, zstd frame, trailing fields).",
-       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)", 'o'}, kLevel, kThreads, kQuiet,
-        kHelp},
+       {kInput, kChild, {"--output", "FILE", "the attached-data file to write (required)", 'o'}, kAllowMissingDll,
+        kLevel, kThreads, kQuiet, kHelp},
        nullptr,
        {"--input", "--child", "--output"}},
       {"list",
@@ -327,7 +332,7 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
         parsed.help = true;
         return std::nullopt;
       }
-      if (given(parsed, name.c_str())) return "option '" + name + "' given twice";
+      if (given(parsed, name.c_str()) && !option->repeatable) return "option '" + name + "' given twice";
       if (option->value_name == nullptr) {
         parsed.values[name] = "";
       } else if (attached) {
@@ -337,6 +342,7 @@ std::optional<std::string> parse_args(const CommandSpec& command, const std::vec
       } else {
         return "option '" + name + "' needs a value (" + option->value_name + ")";
       }
+      if (option->repeatable) parsed.repeated[name].push_back(parsed.values[name]);
     }
   }
   if (command.operand != nullptr && parsed.positional.empty()) {

@@ -19,10 +19,12 @@ struct OptionSpec {
   const char* value_name;  // "DIR", or nullptr for a flag
   const char* help;        // ends with "(default: ...)" or "(required)"
   char short_name = 0;     // 'o' for "-o", or 0
+  bool repeatable = false; // may be given more than once, each value kept
 };
 
 struct ParsedArgs {
-  std::map<std::string, std::string> values;  // option name -> value ("" for flags)
+  std::map<std::string, std::string> values;  // option name -> value ("" for flags; the last one given)
+  std::map<std::string, std::vector<std::string>> repeated;  // a repeatable option's values, in order
   std::vector<std::string> positional;
   bool help = false;
 };

@@ -29,16 +29,21 @@ Result read_pe_image(const unsigned char* data, std::uint64_t size, PeImage& ima
   image.section_table_offset = static_cast<std::uint32_t>(table);
   const unsigned char* optional = data + image.optional_offset;
   if (image.optional_size >= 2) image.optional_magic = static_cast<std::uint16_t>(read_le(optional, 2));
-  if (image.optional_magic == kMagicPe32Plus && image.optional_size >= kOptionalDirectories) {
+  // PE32 (a 32-bit DLL or helper packed beside the child) differs from
+  // PE32+ only before the directories: a 4-byte ImageBase after BaseOfData.
+  const bool plus = image.optional_magic == kMagicPe32Plus;
+  const std::uint32_t directories = plus ? kOptionalDirectories : kOptionalDirectoriesPe32;
+  if ((plus || image.optional_magic == kMagicPe32) && image.optional_size >= directories) {
+    image.image_base = plus ? read_le(optional + 24, 8) : read_le(optional + 28, 4);
     image.section_alignment = read_le(optional + 32, 4);
     image.file_alignment = read_le(optional + 36, 4);
     image.size_of_image = read_le(optional + kOptionalSizeOfImage, 4);
     image.size_of_headers = read_le(optional + kOptionalSizeOfHeaders, 4);
     image.subsystem = static_cast<std::uint16_t>(read_le(optional + kOptionalSubsystem, 2));
-    const std::uint32_t count = read_le(optional + 108, 4);
-    for (std::uint32_t i = 0; i < count && kOptionalDirectories + 8 * (i + 1) <= image.optional_size; ++i) {
-      image.directories.push_back({static_cast<std::uint32_t>(read_le(optional + kOptionalDirectories + 8 * i, 4)),
-                                   static_cast<std::uint32_t>(read_le(optional + kOptionalDirectories + 8 * i + 4, 4))});
+    const std::uint32_t count = read_le(optional + directories - 4, 4);
+    for (std::uint32_t i = 0; i < count && directories + 8 * (i + 1) <= image.optional_size; ++i) {
+      image.directories.push_back({static_cast<std::uint32_t>(read_le(optional + directories + 8 * i, 4)),
+                                   static_cast<std::uint32_t>(read_le(optional + directories + 8 * i + 4, 4))});
     }
   }
   for (std::uint32_t i = 0; i < section_count; ++i) {

@@ -25,10 +25,13 @@ struct PeDirectory {
   std::uint32_t size = 0;
 };
 
+inline constexpr int kDirectoryImport = 1;
 inline constexpr int kDirectoryResource = 2;
 inline constexpr int kDirectorySecurity = 4;
 inline constexpr int kDirectoryBaseRelocation = 5;
+inline constexpr int kDirectoryDelayImport = 13;
 inline constexpr std::uint16_t kMachineAmd64 = 0x8664;
+inline constexpr std::uint16_t kMagicPe32 = 0x10B;
 inline constexpr std::uint16_t kMagicPe32Plus = 0x20B;
 inline constexpr std::uint16_t kSubsystemWindowsGui = 2;
 inline constexpr std::uint16_t kSubsystemWindowsConsole = 3;
@@ -39,6 +42,7 @@ struct PeImage {
   std::uint16_t characteristics = 0;
   std::uint16_t optional_magic = 0;  // 0x10B PE32, 0x20B PE32+
   std::uint16_t subsystem = 0;
+  std::uint64_t image_base = 0;
   std::uint32_t section_alignment = 0;
   std::uint32_t file_alignment = 0;
   std::uint32_t size_of_headers = 0;
@@ -57,6 +61,7 @@ inline constexpr std::uint32_t kOptionalSizeOfHeaders = 60;
 inline constexpr std::uint32_t kOptionalCheckSum = 64;
 inline constexpr std::uint32_t kOptionalSubsystem = 68;
 inline constexpr std::uint32_t kOptionalDirectories = 112;
+inline constexpr std::uint32_t kOptionalDirectoriesPe32 = 96;  // ImageBase is 4 bytes and BaseOfData precedes it
 inline constexpr std::uint32_t kSectionHeaderSize = 40;
 
 // Reads the DOS, file and optional headers and the section table. Fails on

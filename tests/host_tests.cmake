@@ -17,7 +17,8 @@ target_link_libraries(quorin_host_tests PRIVATE quorin_packer_core GTest::gtest_
 target_compile_definitions(quorin_host_tests PRIVATE
   QUORIN_PACK="$<TARGET_FILE:quorin-pack>"
   QUORIN_PACK_WINDOWS="${QUORIN_WINDOWS_BINARY_DIR}/bin/quorin-pack.exe"
-  QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+  QUORIN_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+  QUORIN_WINDOWS_PROGRAMS="${QUORIN_WINDOWS_BINARY_DIR}/programs")
 add_dependencies(quorin_host_tests quorin-pack quorin_windows)
 add_test(NAME host COMMAND quorin_host_tests)
 

@@ -22,3 +22,22 @@ foreach(source ${QUORIN_TEST_PROGRAMS})
   target_link_libraries(${name} PRIVATE z)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${CMAKE_BINARY_DIR}/programs")
 endforeach()
+
+# A program linked against DLLs, as most applications are: one of its own and
+# the mingw runtime's (no -static), in programs/linked, with copies of the
+# runtime's DLLs in programs/linked/runtime. The packer must refuse it until
+# they are packed with it.
+set(QUORIN_LINKED_DIR "${CMAKE_BINARY_DIR}/programs/linked")
+add_library(linked_store SHARED tests/programs/linked/linked_store.cpp)
+add_executable(linked_child tests/programs/linked/linked_child.cpp)
+target_link_libraries(linked_child PRIVATE linked_store)
+set_target_properties(linked_store linked_child PROPERTIES
+  LINK_OPTIONS "" PREFIX "" RUNTIME_OUTPUT_DIRECTORY "${QUORIN_LINKED_DIR}")
+foreach(dll libstdc++-6.dll libgcc_s_seh-1.dll libwinpthread-1.dll)
+  execute_process(COMMAND "${CMAKE_CXX_COMPILER}" -print-file-name=${dll}
+                  OUTPUT_VARIABLE runtime_dll OUTPUT_STRIP_TRAILING_WHITESPACE)
+  add_custom_command(TARGET linked_child POST_BUILD
+    COMMAND "${CMAKE_COMMAND}" -E make_directory "${QUORIN_LINKED_DIR}/runtime"
+    COMMAND "${CMAKE_COMMAND}" -E copy_if_different "${runtime_dll}" "${QUORIN_LINKED_DIR}/runtime/${dll}"
+    VERBATIM)
+endforeach()

@@ -184,6 +184,8 @@ void write_program_seeds() {
   write_seed(target, "arm64", program_file({code}, 0xAA64));
   // Its resource section goes on past the end: the version is not read.
   write_seed(target, "resources_past_end_of_file", with_version.substr(0, section_offset(with_version, 1) + 16));
+  write_seed(target, "imports", image_with_imports({"KERNEL32.dll", "sqlite3.dll", "vcruntime140.dll"}, {"late"}));
+  write_seed(target, "dll_imports", image_with_imports({"zlib1.dll"}, {}, 0x2022));
   write_seed(target, "script", "#!/bin/sh\necho hello\n");
   write_seed(target, "elf", std::string("\x7F" "ELF\x02\x01\x01", 7) + std::string(57, '\0'));
 }

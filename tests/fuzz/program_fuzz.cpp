@@ -1,14 +1,17 @@
-// Fuzzing what build reads of a child program (--child): the PE headers, the
-// check that it is a Windows x64 program, and its file version from the
-// version resource. The input is the whole file. Every section and
-// directory that rva_to_offset places must lie in the file; a program the
-// check takes is PE32+ for AMD64; a version is three 16-bit numbers. Pure
-// test code.
+// Fuzzing what build reads of a child program (--child) and of every packed
+// program and DLL: the PE headers, the check that it is a Windows x64
+// program, its file version from the version resource, and the DLLs it
+// imports. The input is the whole file. Every section and directory that
+// rva_to_offset places must lie in the file; a program the check takes is
+// PE32+ for AMD64; a version is three 16-bit numbers; an imported name is a
+// file name of fewer than 260 bytes, and an image whose tables cannot be
+// read imports nothing. Pure test code.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "packer/import_check.h"
 #include "packer/pe_image.h"
 #include "packer/program_info.h"
 #include "tests/fuzz/fuzz_units.h"
@@ -67,5 +70,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QUORIN_FUZZ_CHECK(whole && !text->empty() && text->front() != u' ' && text->back() != u' ');
   }
   program_subsystem(data, size);
+  PackedImports imports;
+  imports.name = u"app.exe";
+  std::string problem;
+  if (read_packed_imports(data, size, imports, problem)) {
+    QUORIN_FUZZ_CHECK(problem.empty() || imports.dlls.empty());
+    for (const ImportedDll& dll : imports.dlls) {
+      QUORIN_FUZZ_CHECK(!dll.name.empty() && dll.name.size() < 260 && dll.name.find('\0') == std::string::npos);
+    }
+    // Every DLL is missing from a folder that holds only the file itself.
+    const ImportFindings findings = check_imports({u"app.exe"}, {imports}, {});
+    QUORIN_FUZZ_CHECK(findings.refusals.size() + findings.warnings.size() <= imports.dlls.size());
+  } else {
+    QUORIN_FUZZ_CHECK(problem.empty() && imports.dlls.empty());
+  }
   return 0;
 }

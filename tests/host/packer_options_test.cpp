@@ -23,12 +23,17 @@ struct ParseCase {
   const char* command;
   std::vector<std::string> args;
   std::string error;     // "" when the arguments are good
-  std::string expected;  // the values and operands parsed, as "name=value;...|operand"
+  std::string expected;  // the values and operands parsed, as "name=value;...name=[value,...];...|operand"
 };
 
 std::string parsed_text(const ParsedArgs& parsed) {
   std::string text;
   for (const auto& [name, value] : parsed.values) text += name + "=" + value + ";";
+  for (const auto& [name, values] : parsed.repeated) {
+    text += name + "=[";
+    for (const std::string& value : values) text += value + (&value == &values.back() ? "" : ",");
+    text += "];";
+  }
   for (const std::string& operand : parsed.positional) text += "|" + operand;
   return text;
 }
@@ -52,6 +57,9 @@ TEST(PackerOptions, ParseArgs) {
       {"list", {"-qj", "f"}, "unknown option '-j' (did you mean '--json'?)", ""},
       {"list", {"--json", "--json", "f"}, "option '--json' given twice", ""},
       {"archive", {"-3", "--level", "4"}, "option '--level' given twice", ""},
+      {"archive", {"--input", "in", "--child", "a.exe", "-o", "x", "--allow-missing-dll", "a.dll",
+                   "--allow-missing-dll=b"},
+       "", "--allow-missing-dll=b;--child=a.exe;--input=in;--output=x;--allow-missing-dll=[a.dll,b];"},
       {"list", {"f", "g"}, "unexpected argument 'g'", ""},
       {"list", {}, "missing FILE operand", ""},
       {"extract", {"f"}, "missing --output", ""},

@@ -16,10 +16,13 @@ cmake --build "$scratch/build" >/dev/null
 fail=0
 run() {
   local launcher=$1 message=$2 report code
+  # Into a file, not a pipe: a desktop process Wine starts on the way
+  # inherits the output and would hold a pipe open after the launcher ends.
   set +e
-  report=$(wine "$launcher" "an argument" 2>&1)
+  wine "$launcher" "an argument" >"$scratch/report" 2>&1
   code=$?
   set -e
+  report=$(<"$scratch/report")
   report=${report//$'\r'/}
   local expected=$'greet: greetings from greet.dll\nargument: an argument\nmessage: '"$message"
   if [ $code -ne 42 ] || [ "$report" != "$expected" ]; then

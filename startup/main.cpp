@@ -12,11 +12,13 @@
 #include "launcher/env.h"
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
+#include "payload/folder_record.h"
 #include "payload/format.h"
 #include "payload/indexed_start.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 #include "template/expand.h"
+#include "template/per_run.h"
 
 // The image's own first byte: the attached data lies at an RVA from it, in a
 // section the packer adds after the stub's own.
@@ -61,6 +63,11 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The attached data must start with its signature.
   if (!payload::has_signature(attached_data, attached_length)) errors::fail_plain(errors::kHeaderMessage);
 
+  // The target folder's lock, held from before the folder is checked until
+  // the child has ended: no other launcher removes a folder in use.
+  // A folder that is not there yet is locked once it is made.
+  payload::lock_target_folder();
+
   // The archive's index, when the launcher carries a sound one for its
   // attached data: every file is checked from it, and a start that finds them
   // all current decodes nothing. Otherwise unpack through the reader; the
@@ -77,6 +84,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     payload::payload_reader_close();
   }
 
+  // A folder that placing has just made is locked now: it holds no record
+  // before this launcher writes one, so no removal could take it meanwhile.
+  // Then the record of the build that owns the folder and what it placed
+  // there, which a removal keeps to. Only an index names every file placed.
+  payload::lock_target_folder();
+  if (indexed) {
+    payload::record_target_folder(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
+  }
+
   // Where the launcher lives, without a trailing backslash.
   launcher::copy_text(launcher::g_launcher_directory, launcher::kOwnPathCap, launcher::own_path());
   launcher::cut_at_last_backslash(launcher::g_launcher_directory);
@@ -89,5 +105,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // finds no child once it has been waited for.
   const unsigned long exit_code = child::run_child();
   child::stop_child();
+
+  // A folder made for this run alone goes once its child has ended, and so
+  // do the ones killed runs left beside it.
+  payload::remove_per_run_folders(expansion::read_per_run(generated::kTargetDirectorySpec), generated::kCompany,
+                                  generated::kProduct);
   return static_cast<int>(exit_code);
 }

@@ -1,0 +1,172 @@
+// The target folder's record and lock, end to end: a per-run launcher removes
+// its folder after its child and the folders of killed runs of its product;
+// folders that are not its own stay; a fixed spec keeps its folder and its
+// second start writes nothing. Talks to the system (starts the fixture
+// launchers, kills one, reads and removes what they left).
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/windows/support/process.h"
+
+namespace {
+
+using namespace quorin::testing;
+
+std::wstring test_dir(const std::wstring& name) { return temp_dir() + L"\\quorin-tests\\" + name; }
+
+const std::wstring kRunParent = test_dir(L"folder_run");
+
+// The names in folder, "." and ".." left out, sorted as the system lists them.
+std::vector<std::wstring> names_in(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+ProcessResult start_run(const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
+  ProcessOptions options;
+  options.env = env;
+  return run_process(quoted(launcher_path(L"folder_run")), options);
+}
+
+// A folder of the per-run launcher's shape that is not its own: the same
+// files, and a lock file, but no record.
+void make_user_folder(const std::wstring& folder) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\data").c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\data\\deep").c_str(), nullptr);
+  write_file(folder + L"\\app.exe", "mine");
+  write_file(folder + L"\\data\\deep\\readme.txt", "mine too");
+  write_file(folder + L"\\~quorin-lock.bin", "");
+}
+
+TEST(TargetFolder, PerRunFolderIsRemovedAfterItsChild) {
+  remove_tree(kRunParent);
+  const ProcessResult run = start_run({{L"QUORIN_PROBE_EXIT", L"5"}});
+  // The child's exit code is the launcher's, and the child ran in the folder.
+  ASSERT_EQ(run.exit_code, 5u) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string random = report_value(run.out, "QUORIN_ONEFILE_RANDOM");
+  EXPECT_EQ(report_value(run.out, "module"), narrow(kRunParent + L"\\run-" + widen(random) + L"\\app.exe"));
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  remove_tree(kRunParent);
+}
+
+TEST(TargetFolder, KilledRunIsRemovedByTheNextStart) {
+  remove_tree(kRunParent);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  CreateDirectoryW(kRunParent.c_str(), nullptr);
+  const std::wstring report = test_dir(L"folder_run_report.txt");
+  DeleteFileW(report.c_str());
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"2000");
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", report.c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = quoted(launcher_path(L"folder_run"));
+  const BOOL created =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
+  ASSERT_TRUE(created);
+  // The child has started when its report is whole; then the launcher is killed.
+  std::string text;
+  for (int i = 0; i < 1000 && text.find("pid=") == std::string::npos; ++i) {
+    Sleep(10);
+    text = file_exists(report) ? read_file(report) : std::string();
+  }
+  TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  const std::string child_pid = report_value(text, "pid");
+  ASSERT_NE(child_pid, "<absent>") << text;
+  // The child outlives its launcher; the test waits for it to end.
+  HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(child_pid));
+  if (child != nullptr) {
+    WaitForSingleObject(child, INFINITE);
+    CloseHandle(child);
+  }
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-record.bin"));
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-lock.bin"));
+
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  DeleteFileW(report.c_str());
+  remove_tree(kRunParent);
+}
+
+TEST(TargetFolder, FoldersNotOfThisProductStay) {
+  remove_tree(kRunParent);
+  // Another product's launcher unpacks beside the runs (a fixed spec: it stays).
+  const ProcessResult other = run_process(quoted(launcher_path(L"folder_other")));
+  ASSERT_EQ(other.exit_code, 0u) << other.err;
+  const std::wstring other_folder = kRunParent + L"\\run-other";
+  ASSERT_TRUE(file_exists(other_folder + L"\\~quorin-record.bin"));
+  // A folder of the same shape without a record: the user's own.
+  const std::wstring user_folder = kRunParent + L"\\run-user";
+  make_user_folder(user_folder);
+  // A run's folder whose record is damaged counts as having none.
+  const std::wstring damaged_folder = kRunParent + L"\\run-damaged";
+  make_user_folder(damaged_folder);
+  std::string record = read_file(other_folder + L"\\~quorin-record.bin");
+  write_file(damaged_folder + L"\\~quorin-record.bin", record.substr(0, record.size() - 1));
+
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent), (std::vector<std::wstring>{L"run-damaged", L"run-other", L"run-user"}));
+  for (const std::wstring& folder : {other_folder, user_folder, damaged_folder}) {
+    EXPECT_TRUE(file_exists(folder + L"\\app.exe")) << narrow(folder);
+    EXPECT_TRUE(file_exists(folder + L"\\data\\deep\\readme.txt")) << narrow(folder);
+    EXPECT_TRUE(file_exists(folder + L"\\~quorin-lock.bin")) << narrow(folder);
+  }
+  EXPECT_EQ(read_file(user_folder + L"\\app.exe"), "mine");
+  remove_tree(kRunParent);
+}
+
+TEST(TargetFolder, FixedSpecKeepsItsFolderAndItsSecondStartWritesNothing) {
+  const std::wstring folder = test_dir(L"folder_fixed");
+  remove_tree(folder);
+  const ProcessResult first = run_process(quoted(launcher_path(L"folder_fixed")));
+  ASSERT_EQ(first.exit_code, 0u) << first.err;
+  const std::vector<std::wstring> names = names_in(folder);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"app.exe", L"data", L"~quorin-lock.bin", L"~quorin-record.bin"}));
+  const std::wstring record_path = folder + L"\\~quorin-record.bin";
+  const std::string record = read_file(record_path);
+  WIN32_FILE_ATTRIBUTE_DATA before = {};
+  ASSERT_TRUE(GetFileAttributesExW(record_path.c_str(), GetFileExInfoStandard, &before));
+  // Marks the record's time, so that any rewrite would show.
+  HANDLE file =
+      CreateFileW(record_path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME marked = {0x12345678, 0x01D00000};
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &marked));
+  CloseHandle(file);
+
+  const ProcessResult second = run_process(quoted(launcher_path(L"folder_fixed")));
+  ASSERT_EQ(second.exit_code, 0u) << second.err;
+  EXPECT_EQ(names_in(folder), names);
+  EXPECT_EQ(read_file(record_path), record);
+  WIN32_FILE_ATTRIBUTE_DATA after = {};
+  ASSERT_TRUE(GetFileAttributesExW(record_path.c_str(), GetFileExInfoStandard, &after));
+  EXPECT_EQ(after.ftLastWriteTime.dwLowDateTime, marked.dwLowDateTime);
+  EXPECT_EQ(after.ftLastWriteTime.dwHighDateTime, marked.dwHighDateTime);
+  EXPECT_TRUE(file_exists(folder + L"\\data\\deep\\readme.txt"));
+  remove_tree(folder);
+}
+
+}  // namespace

@@ -69,7 +69,7 @@ TEST(TargetFolder, KilledRunIsRemovedByTheNextStart) {
   CreateDirectoryW(kRunParent.c_str(), nullptr);
   const std::wstring report = test_dir(L"folder_run_report.txt");
   DeleteFileW(report.c_str());
-  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"2000");
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"3000");
   SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", report.c_str());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -92,16 +92,22 @@ TEST(TargetFolder, KilledRunIsRemovedByTheNextStart) {
   CloseHandle(process.hThread);
   const std::string child_pid = report_value(text, "pid");
   ASSERT_NE(child_pid, "<absent>") << text;
-  // The child outlives its launcher; the test waits for it to end.
   HANDLE child = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(child_pid));
-  if (child != nullptr) {
-    WaitForSingleObject(child, INFINITE);
-    CloseHandle(child);
-  }
-  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_NE(child, nullptr);
+  std::vector<std::wstring> left = names_in(kRunParent);
   ASSERT_EQ(left.size(), 1u);
-  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-record.bin"));
-  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-lock.bin"));
+  const std::wstring killed = kRunParent + L"\\" + left[0];
+
+  // The child outlives its launcher: its program is in use, so it stays, and
+  // the record with it; what is not in use is gone.
+  const ProcessResult while_running = start_run();
+  ASSERT_EQ(while_running.exit_code, 0u) << while_running.err;
+  EXPECT_EQ(names_in(kRunParent), left);
+  EXPECT_TRUE(file_exists(killed + L"\\app.exe"));
+  EXPECT_TRUE(file_exists(killed + L"\\~quorin-record.bin"));
+  EXPECT_FALSE(directory_exists(killed + L"\\data"));
+  WaitForSingleObject(child, INFINITE);
+  CloseHandle(child);
 
   const ProcessResult run = start_run();
   ASSERT_EQ(run.exit_code, 0u) << run.err;

@@ -291,6 +291,7 @@ void write_entry_name_seeds() {
       {"slash", u"a/b"},
       {"forbidden", u"a?b"},
       {"control", u"a\x01"},
+      {"folder_record", u"sub\\~QUORIN-RECORD.BIN"},
       {"pair", u"\xD83D\xDE00.txt"},
       {"lone_high", u"\xD800"},
       {"lone_low", u"x\xDC00"},

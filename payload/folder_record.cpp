@@ -85,11 +85,21 @@ bool join(wchar_t* dest, const wchar_t* folder, const wchar_t* name) {
 // Every launcher opens the lock file sharing everything, deletion included,
 // so that none keeps another out and a removal can delete it while it holds
 // it. The lock itself is a byte-range lock on its first byte (allowed past
-// the end of a file), which the system drops with its process.
+// the end of a file), which the system drops with its process. LockFileEx
+// needs read or write access; read alone opens a lock file in a folder the
+// user may not write to.
 HANDLE open_lock(const wchar_t* folder) {
   if (!join(g_lock_path, folder, kLockName)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(g_lock_path, GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr, OPEN_ALWAYS,
-                     FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(g_lock_path, GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// True when the lock file at g_lock_path is on its way out: deleted by a
+// removal while open, its name refuses every open and every query
+// (ERROR_ACCESS_DENIED) until the last handle closes. A folder the user may
+// not write to refuses to create it (the name is missing) or lets the
+// existing one be queried.
+bool lock_file_going() {
+  return GetFileAttributesW(g_lock_path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 bool take_lock(HANDLE lock, DWORD flags) {
@@ -342,6 +352,7 @@ void lock_target_folder() {
   for (;;) {
     HANDLE lock = open_lock(launcher::g_target_directory);
     DWORD error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_ACCESS_DENIED && !lock_file_going()) return;
     if (lock != INVALID_HANDLE_VALUE) {
       if (take_lock(lock, 0)) {
         g_lock = lock;
@@ -352,8 +363,8 @@ void lock_target_folder() {
     }
     // A removal holds the lock (a lock violation), or has deleted the lock
     // file, which refuses every open until it is gone: wait for it, then the
-    // folder is made afresh. Any other refusal (a folder this user cannot
-    // write, or none yet) is not waited for.
+    // folder is made afresh. Any other refusal (a folder this user may not
+    // write to, or none yet) is not waited for.
     const ULONGLONG waited = GetTickCount64() - start;
     if (error == ERROR_LOCK_VIOLATION) {
       if (waited >= kLockWaitMilliseconds) return;

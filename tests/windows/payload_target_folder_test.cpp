@@ -63,13 +63,13 @@ TEST(TargetFolder, PerRunFolderIsRemovedAfterItsChild) {
   remove_tree(kRunParent);
 }
 
-TEST(TargetFolder, KilledRunIsRemovedByTheNextStart) {
+TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
   remove_tree(kRunParent);
   CreateDirectoryW(test_dir(L"").c_str(), nullptr);
   CreateDirectoryW(kRunParent.c_str(), nullptr);
   const std::wstring report = test_dir(L"folder_run_report.txt");
   DeleteFileW(report.c_str());
-  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"3000");
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"6000");
   SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", report.c_str());
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
@@ -80,12 +80,20 @@ TEST(TargetFolder, KilledRunIsRemovedByTheNextStart) {
   SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
   SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
   ASSERT_TRUE(created);
-  // The child has started when its report is whole; then the launcher is killed.
+  // The child has started when its report is whole.
   std::string text;
   for (int i = 0; i < 1000 && text.find("pid=") == std::string::npos; ++i) {
     Sleep(10);
     text = file_exists(report) ? read_file(report) : std::string();
   }
+  // A run in progress holds its folder: another start leaves every file of it.
+  const ProcessResult beside = start_run();
+  ASSERT_EQ(beside.exit_code, 0u) << beside.err;
+  ASSERT_EQ(names_in(kRunParent).size(), 1u);
+  const std::wstring running = kRunParent + L"\\" + names_in(kRunParent)[0];
+  EXPECT_TRUE(file_exists(running + L"\\data\\deep\\readme.txt"));
+  EXPECT_TRUE(file_exists(running + L"\\~quorin-record.bin"));
+  // Then its launcher is killed.
   TerminateProcess(process.hProcess, 9);
   WaitForSingleObject(process.hProcess, INFINITE);
   CloseHandle(process.hProcess);

@@ -169,8 +169,9 @@ enum class Way { kPlain, kGone, kBlocked };
 
 // The way from the folder (folder_len units of path) to the file at path.
 // The last folder checked is remembered with its answer, as names of one
-// folder come together; its temporaries of ended runs go when it is first met.
-Way check_way(const wchar_t* path, std::size_t folder_len, Way& last_way) {
+// folder come together; with clear, its temporaries of ended runs go when it
+// is first met.
+Way check_way(const wchar_t* path, std::size_t folder_len, Way& last_way, bool clear) {
   std::size_t parent_len = std::wcslen(path);
   while (parent_len > folder_len && path[parent_len] != L'\\') --parent_len;
   if (parent_len <= folder_len) return Way::kPlain;  // a file at the top
@@ -193,7 +194,7 @@ Way check_way(const wchar_t* path, std::size_t folder_len, Way& last_way) {
       last_way = Way::kBlocked;
     }
   }
-  if (last_way == Way::kPlain) remove_temporaries_in(g_checked_folder);
+  if (clear && last_way == Way::kPlain) remove_temporaries_in(g_checked_folder);
   return last_way;
 }
 
@@ -263,13 +264,19 @@ void remove_recorded_folder(const wchar_t* folder, HANDLE lock, const wchar_t* c
       all_gone = false;
       continue;
     }
-    const Way way = check_way(g_file_path, folder_len, last_way);
+    const Way way = check_way(g_file_path, folder_len, last_way, true);
     if (way == Way::kBlocked || (way == Way::kPlain && !remove_named(g_file_path))) all_gone = false;
   }
+  // Folders are removed only down a way checked again to be plain: a
+  // junction's target is never emptied.
+  g_checked_folder[0] = L'\0';
   g_tried_folder[0] = L'\0';
   for (std::uint64_t i = header.entries; offsets != nullptr && i > 0; --i) {
     index_read_entry(fields.index, offsets[i - 1], g_entry);
-    if (join(g_file_path, folder, g_entry.name, g_entry.name_len)) remove_empty_folders(g_file_path, folder_len);
+    if (join(g_file_path, folder, g_entry.name, g_entry.name_len) &&
+        check_way(g_file_path, folder_len, last_way, false) == Way::kPlain) {
+      remove_empty_folders(g_file_path, folder_len);
+    }
   }
   std::free(offsets);
   std::free(data);

@@ -11,6 +11,8 @@
 //   - no reparse point (junction, symbolic link) is followed: a name whose
 //     way leads through one is skipped, and a name that is one is removed as
 //     a link;
+//   - a name that stays (a file in use, a link in the way) keeps the record
+//     and the lock file for a later start;
 //   - the lock goes before the record, and the record before the folder, so
 //     that a removal cut short by a kill leaves a record for the next start
 //     to finish with.

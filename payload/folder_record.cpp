@@ -30,6 +30,7 @@
 #include "payload/record.h"
 #include "payload/staging.h"
 #include "payload/temporary_name.h"
+#include "payload/unpack.h"
 
 namespace quorin::payload {
 
@@ -355,12 +356,16 @@ bool file_holds(const wchar_t* path, const unsigned char* want, std::uint64_t si
 
 }  // namespace
 
-void lock_target_folder() {
+void lock_target_folder(bool make_folder) {
   if (g_lock != INVALID_HANDLE_VALUE) return;
   const ULONGLONG start = GetTickCount64();
   for (;;) {
     HANDLE lock = open_lock(launcher::g_target_directory);
     DWORD error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_PATH_NOT_FOUND && make_folder && ensure_parent_directories(g_lock_path)) {
+      lock = open_lock(launcher::g_target_directory);
+      error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    }
     if (error == ERROR_ACCESS_DENIED && !lock_file_going()) return;
     if (lock != INVALID_HANDLE_VALUE) {
       if (take_lock(lock, 0)) {

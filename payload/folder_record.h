@@ -17,12 +17,13 @@ namespace quorin::payload {
 
 // Opens the lock file in launcher::g_target_directory and takes a shared
 // lock on it, unless this process holds it already. A folder that is not
-// there yet is not made: with no record in it, no removal can take it until
-// this launcher has placed its files and locks it then. While a removal holds
-// the folder it waits, for a short while; a lock that cannot be had leaves
-// the start to go on without one, and then it writes no record and removes
-// nothing of its folder.
-void lock_target_folder();
+// there yet is made only with make_folder (a per-run folder, whose record
+// goes in before any file); otherwise it is left to placing: with no record
+// in it, no removal can take it until this launcher has placed its files and
+// locks it then. While a removal holds the folder it waits, for a short
+// while; a lock that cannot be had leaves the start to go on without one,
+// and then it writes no record and removes nothing of its folder.
+void lock_target_folder(bool make_folder);
 
 // Writes the record of this build (company, product and the archive's index)
 // into the target folder, unless the record there already holds exactly

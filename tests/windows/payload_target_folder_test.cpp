@@ -211,6 +211,24 @@ TEST(TargetFolder, RemovalFollowsNoJunction) {
   remove_tree(outside);
 }
 
+TEST(TargetFolder, FailedRunIsRemovedByTheNextStart) {
+  remove_tree(kRunParent);
+  // The record goes in before the files: a start that stops while placing
+  // leaves a folder that is the product's own.
+  const ProcessResult failed = run_process(quoted(launcher_path(L"folder_run_broken")));
+  EXPECT_EQ(failed.exit_code, 2u);
+  EXPECT_EQ(failed.out, "Error, couldn't decode attached data.\n");
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\app.exe"));
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-record.bin"));
+
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  remove_tree(kRunParent);
+}
+
 TEST(TargetFolder, FoldersNotOfThisProductStay) {
   remove_tree(kRunParent);
   // Another product's launcher unpacks beside the runs (a fixed spec: it stays).

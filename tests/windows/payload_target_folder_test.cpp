@@ -1,17 +1,22 @@
 // The target folder's record and lock, end to end: a per-run launcher removes
 // its folder after its child and the folders of killed runs of its product;
 // folders that are not its own stay; a fixed spec keeps its folder and its
-// second start writes nothing. Talks to the system (starts the fixture
-// launchers, kills one, reads and removes what they left).
+// second start writes nothing. QUORIN_ROUNDS sets the rounds of simultaneous
+// runs (default 2; a long run sets hundreds). Talks to the system (starts the
+// fixture launchers, kills one, reads and removes what they left).
 #include <windows.h>
 #include <winioctl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "tests/windows/support/payload.h"
 #include "tests/windows/support/process.h"
 
 namespace {
@@ -22,7 +27,7 @@ std::wstring test_dir(const std::wstring& name) { return temp_dir() + L"\\quorin
 
 const std::wstring kRunParent = test_dir(L"folder_run");
 
-// The names in folder, "." and ".." left out, sorted as the system lists them.
+// The names in folder, "." and ".." left out, sorted.
 std::vector<std::wstring> names_in(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW found;
@@ -33,6 +38,7 @@ std::vector<std::wstring> names_in(const std::wstring& folder) {
     if (name != L"." && name != L"..") names.push_back(name);
   } while (FindNextFileW(search, &found));
   FindClose(search);
+  std::sort(names.begin(), names.end());
   return names;
 }
 
@@ -229,6 +235,44 @@ TEST(TargetFolder, FailedRunIsRemovedByTheNextStart) {
   remove_tree(kRunParent);
 }
 
+// Runs of one per-run launcher at once: each removes its own folder and looks
+// at the others', which are in use. Every child finds its files whole, and no
+// folder is left. QUORIN_ROUNDS sets the rounds of four (default 2).
+TEST(TargetFolder, SimultaneousRunsKeepEachOthersFoldersAndLeaveNone) {
+  remove_tree(kRunParent);
+  const int rounds = count_from_env("QUORIN_ROUNDS", 2);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_VERIFY", L"manifest.txt");
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"50");
+  int failed = 0, left = 0;
+  for (int round = 0; round < rounds; ++round) {
+    ProcessResult runs[4];
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(go, nullptr);
+    std::vector<std::thread> threads;
+    for (ProcessResult& run : runs) {
+      threads.emplace_back([go, &run] {
+        WaitForSingleObject(go, INFINITE);
+        run = run_process(quoted(launcher_path(L"folder_run")));
+      });
+    }
+    SetEvent(go);
+    for (std::thread& thread : threads) thread.join();
+    CloseHandle(go);
+    for (const ProcessResult& run : runs) {
+      if (run.exit_code != 0) {
+        ++failed;
+        ADD_FAILURE() << "round " << round << ": exit " << run.exit_code << "\n" << run.out << run.err;
+      }
+    }
+    left += static_cast<int>(names_in(kRunParent).size());
+    remove_tree(kRunParent);
+  }
+  SetEnvironmentVariableW(L"QUORIN_PROBE_VERIFY", nullptr);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
+  std::printf("simultaneous per-run starts: %d rounds of 4, %d failed, %d folders left\n", rounds, failed, left);
+  EXPECT_EQ(left, 0);
+}
+
 TEST(TargetFolder, FoldersNotOfThisProductStay) {
   remove_tree(kRunParent);
   // Another product's launcher unpacks beside the runs (a fixed spec: it stays).
@@ -263,7 +307,8 @@ TEST(TargetFolder, FixedSpecKeepsItsFolderAndItsSecondStartWritesNothing) {
   const ProcessResult first = run_process(quoted(launcher_path(L"folder_fixed")));
   ASSERT_EQ(first.exit_code, 0u) << first.err;
   const std::vector<std::wstring> names = names_in(folder);
-  EXPECT_EQ(names, (std::vector<std::wstring>{L"app.exe", L"data", L"~quorin-lock.bin", L"~quorin-record.bin"}));
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"app.exe", L"data", L"manifest.txt", L"~quorin-lock.bin",
+                                              L"~quorin-record.bin"}));
   const std::wstring record_path = folder + L"\\~quorin-record.bin";
   const std::string record = read_file(record_path);
   WIN32_FILE_ATTRIBUTE_DATA before = {};

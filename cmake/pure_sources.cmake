@@ -8,6 +8,7 @@ set(QUORIN_PURE_SOURCES
   launcher/state.cpp
   launcher/wide_text.cpp
   launcher/widen.cpp
+  template/per_run.cpp
   template/placeholders.cpp
   template/random_text.cpp
   template/spec_reader.cpp
@@ -18,6 +19,7 @@ set(QUORIN_PURE_SOURCES
   payload/entry_name.cpp
   payload/index.cpp
   payload/reader.cpp
+  payload/record.cpp
   payload/temporary_name.cpp
   child/quote.cpp)
 # Relative to the repository root, wherever the including project lives.

@@ -38,6 +38,7 @@ add_library(quorin_launcher STATIC
   launcher/env.cpp
   template/expand.cpp
   payload/file_checksum.cpp
+  payload/folder_record.cpp
   payload/indexed_start.cpp
   payload/placing.cpp
   payload/staging.cpp

@@ -45,6 +45,7 @@ NameProblem component_problem(const wchar_t* component, std::size_t len) {
   if (len > kMaxComponentUnits) return NameProblem::kComponentTooLong;
   if (is_device_name(component, len)) return NameProblem::kDeviceName;
   if (is_temporary_name(component, len)) return NameProblem::kTemporaryName;
+  if (is_folder_file_name(component, len)) return NameProblem::kFolderFileName;
   return NameProblem::kNone;
 }
 
@@ -107,6 +108,8 @@ const char* name_problem_text(NameProblem problem) {
       return "a name component has more than 255 UTF-16 units";
     case NameProblem::kTemporaryName:
       return "a name component has the form of the launcher's temporary files (~quorin-<digits>-<digits>.tmp)";
+    case NameProblem::kFolderFileName:
+      return "a name component is the name of the target folder's record or lock (~quorin-record.bin, ~quorin-lock.bin)";
   }
   return "the name breaks a rule";
 }

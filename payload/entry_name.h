@@ -14,7 +14,9 @@
 //   - no lone surrogate (a unit of D800-DFFF outside a pair);
 //   - no component of the form of the launcher's temporary files
 //     ("~quorin-<digits>-<digits>.tmp", any letter case), which it writes
-//     beside payload files and removes again.
+//     beside payload files and removes again;
+//   - no component named as the target folder's record or lock file
+//     ("~quorin-record.bin", "~quorin-lock.bin", any letter case).
 #pragma once
 
 #include <cstddef>
@@ -35,6 +37,7 @@ enum class NameProblem {
   kDeviceName,
   kComponentTooLong,
   kTemporaryName,
+  kFolderFileName,
 };
 
 inline constexpr std::size_t kMaxComponentUnits = 255;

@@ -2,6 +2,7 @@
 #include "payload/temporary_name.h"
 
 #include <cwchar>
+#include <initializer_list>
 
 #include "launcher/wide_text.h"
 
@@ -71,6 +72,13 @@ void append_temporary_name(wchar_t* dest, std::size_t cap, std::uint32_t process
 bool is_temporary_name(const wchar_t* component, std::size_t len) {
   std::uint64_t process = 0, serial = 0;
   return parse(component, len, process, serial);
+}
+
+bool is_folder_file_name(const wchar_t* component, std::size_t len) {
+  for (const wchar_t* name : {kRecordName, kLockName}) {
+    if (len == std::wcslen(name) && matches_at(component, name, len)) return true;
+  }
+  return false;
 }
 
 bool temporary_name_process(const wchar_t* name, std::uint32_t& process) {

@@ -15,7 +15,7 @@ case "$seconds" in
   '' | *[!0-9]* | 0) echo "usage: scripts/fuzz.sh [SECONDS_PER_TARGET]" >&2; exit 2 ;;
 esac
 build=${QUORIN_FUZZ_DIR:-build/fuzz}
-targets=(archive launcher program icon index spec entry_name command_line)
+targets=(archive launcher program icon index record spec entry_name command_line)
 
 # The same configuration as the main build's (cmake/host.cmake).
 if [ ! -f "$build/build.ninja" ]; then

@@ -12,11 +12,13 @@
 #include "launcher/env.h"
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
+#include "payload/folder_record.h"
 #include "payload/format.h"
 #include "payload/indexed_start.h"
 #include "payload/reader.h"
 #include "payload/unpack.h"
 #include "template/expand.h"
+#include "template/per_run.h"
 
 // The image's own first byte: the attached data lies at an RVA from it, in a
 // section the packer adds after the stub's own.
@@ -61,6 +63,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The attached data must start with its signature.
   if (!payload::has_signature(attached_data, attached_length)) errors::fail_plain(errors::kHeaderMessage);
 
+  // The target folder's lock, held from before the folder is checked until
+  // the child has ended: no other launcher removes a folder in use. A folder
+  // made for this run alone is made now; any other that is not there yet is
+  // locked once placing has made it.
+  const expansion::PerRunSpec per_run = expansion::read_per_run(generated::kTargetDirectorySpec);
+  payload::lock_target_folder(per_run.per_run);
+
   // The archive's index, when the launcher carries a sound one for its
   // attached data: every file is checked from it, and a start that finds them
   // all current decodes nothing. Otherwise unpack through the reader; the
@@ -69,12 +78,26 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                    ? nullptr
                                    : reinterpret_cast<const unsigned char*>(&__ImageBase) + generated::kBaked.index_rva;
   const bool indexed = payload::index_take(index, generated::kBaked.index_length, attached_length);
+  // A per-run folder's record goes in before its files, so that what a
+  // killed or failed start leaves there is a later start's to remove.
+  if (indexed && per_run.per_run) {
+    payload::record_target_folder(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
+  }
   if (!indexed || !payload::check_files_from_index()) {
     if (!payload::payload_reader_open(attached_data, attached_length)) {
       errors::fail_plain(errors::kAllocationMessage);
     }
     payload::unpack_payload();
     payload::payload_reader_close();
+  }
+
+  // A folder that placing has just made is locked now: it holds no record
+  // before this launcher writes one, so no removal could take it meanwhile.
+  // Then the record of the build that owns the folder and what it placed
+  // there, which a removal keeps to. Only an index names every file placed.
+  payload::lock_target_folder(false);
+  if (indexed) {
+    payload::record_target_folder(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
   }
 
   // Where the launcher lives, without a trailing backslash.
@@ -89,5 +112,9 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // finds no child once it has been waited for.
   const unsigned long exit_code = child::run_child();
   child::stop_child();
+
+  // A folder made for this run alone goes once its child has ended, and so
+  // do the ones killed runs left beside it.
+  payload::remove_per_run_folders(per_run, generated::kCompany, generated::kProduct);
   return static_cast<int>(exit_code);
 }

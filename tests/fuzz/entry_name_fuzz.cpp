@@ -82,6 +82,8 @@ std::set<NameProblem> problems_of(const std::wstring& name) {
     if (!part.empty() && (part.back() == L'.' || part.back() == L' ')) found.insert(NameProblem::kTrailingDotOrBlank);
     if (part.size() > 255) found.insert(NameProblem::kComponentTooLong);
     if (!part.empty() && names_a_device(part)) found.insert(NameProblem::kDeviceName);
+    const std::wstring lowered = ascii_lowered(part);
+    if (lowered == L"~quorin-record.bin" || lowered == L"~quorin-lock.bin") found.insert(NameProblem::kFolderFileName);
   }
   return found;
 }

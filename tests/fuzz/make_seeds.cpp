@@ -14,6 +14,7 @@
 #include "generated/baked_layout.h"
 #include "packer/index_writer.h"
 #include "packer/resources.h"
+#include "payload/record.h"
 #include "tests/common/archive_bytes.h"
 #include "tests/common/icon_bytes.h"
 #include "tests/common/pe_bytes.h"
@@ -256,6 +257,23 @@ void write_index_seeds() {
   write_seed(target, "non_ascii", index_bytes({{u"donn\u00e9es\\\U0001F600.txt", 3, 5}}, 100));
 }
 
+void write_record_seeds() {
+  const char* target = "record";
+  const auto record = [](const std::wstring& company, const std::wstring& product, const std::string& index) {
+    std::string out(quorin::payload::record_size(company.size(), product.size(), index.size()), '\0');
+    quorin::payload::record_write(reinterpret_cast<unsigned char*>(out.data()), company.c_str(), company.size(),
+                                  product.c_str(), product.size(),
+                                  reinterpret_cast<const unsigned char*>(index.data()), index.size());
+    return out;
+  };
+  using quorin::packer::index_bytes;
+  write_seed(target, "three_entries",
+             record(L"Acme", L"My App", index_bytes({{u"app.exe", 70000, 0x1234ABCD}, {u"lib\\core.dll", 0, 1},
+                                                     {u"data\\a b\\c.txt", 7, 9}}, 70200)));
+  write_seed(target, "empty_texts", record(L"", L"", index_bytes({}, 16)));
+  write_seed(target, "non_ascii", record(L"\u00c9t\u00e9", L"\U0001F600", index_bytes({{u"x", 3, 5}}, 100)));
+}
+
 void write_entry_name_seeds() {
   const char* target = "entry_name";
   const std::vector<std::pair<const char*, std::u16string>> names = {
@@ -275,6 +293,7 @@ void write_entry_name_seeds() {
       {"slash", u"a/b"},
       {"forbidden", u"a?b"},
       {"control", u"a\x01"},
+      {"folder_record", u"sub\\~QUORIN-RECORD.BIN"},
       {"pair", u"\xD83D\xDE00.txt"},
       {"lone_high", u"\xD800"},
       {"lone_low", u"x\xDC00"},
@@ -320,6 +339,7 @@ int main(int argc, char** argv) {
   write_launcher_seeds();
   write_spec_seeds();
   write_index_seeds();
+  write_record_seeds();
   write_entry_name_seeds();
   write_command_line_seeds();
   return 0;

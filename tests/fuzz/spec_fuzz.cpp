@@ -8,9 +8,11 @@
 // code.
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
+#include "template/per_run.h"
 #include "template/placeholders.h"
 #include "template/spec_reader.h"
 #include "tests/fuzz/fuzz_units.h"
@@ -100,6 +102,14 @@ void check_lookup(const std::wstring& name) {
   QUORIN_FUZZ_CHECK(found == expected);
 }
 
+// A..Z to a..z, as names are compared.
+std::wstring lowered(std::wstring text) {
+  for (wchar_t& unit : text) {
+    if (unit >= L'A' && unit <= L'Z') unit = static_cast<wchar_t>(unit - L'A' + L'a');
+  }
+  return text;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -138,5 +148,28 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   QUORIN_FUZZ_CHECK(rebuilt == spec);
   QUORIN_FUZZ_CHECK(read_items(spec) == items);
   QUORIN_FUZZ_CHECK(restated_items(spec) == items);
+
+  // A per-run spec names {PID}, {RANDOM}, {TIME} or {TIME_US}; the prefix of
+  // its last component lies inside the spec, after its last literal
+  // backslash, and holds no brace.
+  const PerRunSpec per_run = read_per_run(spec.c_str());
+  bool names_per_run = false;
+  for (const Item& item : items) {
+    for (const wchar_t* name : {L"pid", L"random", L"time", L"time_us"}) {
+      if (item.kind == SpecItemKind::kName && lowered(item.text) == name) names_per_run = true;
+    }
+  }
+  QUORIN_FUZZ_CHECK(per_run.per_run == names_per_run);
+  QUORIN_FUZZ_CHECK(!per_run.in_last_component || per_run.per_run);
+  if (per_run.in_last_component) {
+    const std::size_t start = static_cast<std::size_t>(per_run.name_prefix - spec.c_str());
+    QUORIN_FUZZ_CHECK(start <= spec.size() && per_run.name_prefix_len <= spec.size() - start);
+    QUORIN_FUZZ_CHECK(start == 0 || spec[start - 1] == L'\\');
+    const std::wstring prefix = spec.substr(start, per_run.name_prefix_len);
+    QUORIN_FUZZ_CHECK(prefix.find_first_of(L"{\\") == std::wstring::npos);
+    for (const Item& item : items) {
+      if (item.kind == SpecItemKind::kLiteral && item.position >= start) QUORIN_FUZZ_CHECK(item.text[0] != L'\\');
+    }
+  }
   return 0;
 }

@@ -122,6 +122,13 @@ TEST(EntryName, EachRuleOnItsOwnCase) {
       {u"~quorin-1-x.tmp", NameProblem::kNone},
       {u"quorin-1-2.tmp", NameProblem::kNone},
       {u"~quorin-1-2-3.tmp", NameProblem::kNone},
+      // The target folder's record and lock, and names near them.
+      {u"~quorin-record.bin", NameProblem::kFolderFileName},
+      {u"sub\\~QUORIN-LOCK.BIN", NameProblem::kFolderFileName},
+      {u"~Quorin-Record.Bin\\x", NameProblem::kFolderFileName},
+      {u"~quorin-record.bin.txt", NameProblem::kNone},
+      {u"~quorin-records.bin", NameProblem::kNone},
+      {u"quorin-lock.bin", NameProblem::kNone},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(problem_of(c.name), c.problem) << shown(c.name);
@@ -160,10 +167,12 @@ TEST(TemporaryName, MadeNamesAreRefusedByTheRuleAndReadBack) {
     EXPECT_TRUE(quorin::payload::temporary_name_process(name, process));
     EXPECT_EQ(process, c.process);
   }
-  // Only names this launcher could have made are its own: numbers of 32 bits.
+  // Only names this launcher could have made are its own: numbers of 32 bits;
+  // the folder's record and lock are never taken for temporaries.
   std::uint32_t process = 0;
   for (const wchar_t* name : {L"~quorin-4294967296-1.tmp", L"~quorin-1-4294967296.tmp", L"~quorin-1-2.tmp.txt",
-                              L"~quorin-1.tmp", L"x~quorin-1-2.tmp"}) {
+                              L"~quorin-1.tmp", L"x~quorin-1-2.tmp", quorin::payload::kRecordName,
+                              quorin::payload::kLockName}) {
     EXPECT_FALSE(quorin::payload::temporary_name_process(name, process)) << quorin::packer::utf16_to_utf8(
         std::u16string(name, name + std::wcslen(name)));
   }

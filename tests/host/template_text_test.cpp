@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "template/per_run.h"
 #include "template/placeholders.h"
 #include "template/random_text.h"
 #include "template/spec_reader.h"
@@ -116,6 +117,34 @@ TEST(SpecReading, NamesOf1024UnitsOrMoreAreNoPlaceholder) {
   const std::wstring long_name = L"TEMP" + std::wstring(1020, L'\0');
   EXPECT_EQ(find_placeholder(long_name.c_str(), 1024), nullptr);
   EXPECT_NE(find_placeholder(long_name.c_str(), 4), nullptr);
+}
+
+// A per-run spec and, when the per-run part is the folder's own name, the
+// literal text every run's folder name starts with.
+TEST(PerRunSpec, PlaceholdersOfTheRunAndTheNamePrefix) {
+  const struct {
+    const wchar_t* spec;
+    bool per_run;
+    bool in_last_component;
+    const wchar_t* prefix;
+  } cases[] = {
+      {L"{CACHE_DIR}\\Acme\\App\\{VERSION}\\3f2a9c01d4b7", false, false, L""},
+      {L"{TEMP}\\app-{RANDOM}", true, true, L"app-"},
+      {L"{TEMP}\\x\\{pid}", true, true, L""},
+      {L"{TEMP}\\run_{Time}_{TIME_US}", true, true, L"run_"},
+      {L"{TEMP}\\{PRODUCT}-{RANDOM}", true, true, L""},
+      {L"{TEMP}\\{RANDOM}\\app", true, false, L""},
+      {L"{TEMP}\\app-{RANDOM}\\", true, false, L""},
+      {L"{TEMP}\\app-{PIDX}", false, false, L""},
+      {L"{TEMP}\\a}b{RANDOM}", true, true, L"a}b"},
+  };
+  for (const auto& c : cases) {
+    const PerRunSpec read = read_per_run(c.spec);
+    EXPECT_EQ(read.per_run, c.per_run) << c.spec;
+    EXPECT_EQ(read.in_last_component, c.in_last_component) << c.spec;
+    const std::wstring prefix = read.name_prefix == nullptr ? L"" : std::wstring(read.name_prefix, read.name_prefix_len);
+    EXPECT_EQ(prefix, c.prefix) << c.spec;
+  }
 }
 
 TEST(RandomText, KnownSeeds) {

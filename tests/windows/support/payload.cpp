@@ -34,6 +34,7 @@ void walk(const std::wstring& root, const std::wstring& relative, std::map<std::
   do {
     const std::wstring name = found.cFileName;
     if (name == L"." || name == L"..") continue;
+    if (relative.empty() && (name == payload::kRecordName || name == payload::kLockName)) continue;
     const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
     TreeItem item;
     item.written = static_cast<std::uint64_t>(found.ftLastWriteTime.dwHighDateTime) << 32 |

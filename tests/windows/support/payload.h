@@ -32,7 +32,8 @@ std::string forge_crc_suffix(const std::string& data, std::uint32_t target);
 void stdout_to_stderr();
 
 // What a tree holds: every file and folder below root (relative paths, folders
-// ending in a backslash), with its size and last-write time.
+// ending in a backslash), with its size and last-write time; the target
+// folder's record and lock at the top are left out (their own test checks them).
 struct TreeItem {
   std::uint64_t size = 0;
   std::uint64_t written = 0;  // FILETIME as one number

@@ -1,0 +1,439 @@
+// The target folder's record and lock, and the removal of per-run folders.
+// Talks to the system (files, folders, byte-range locks).
+//
+// Removal keeps to these rules, whatever the folder holds:
+//   - nothing is removed from a folder without a sound record of this
+//     product, nor from one whose lock another process holds (an exclusive
+//     lock is tried, never waited for);
+//   - only the names the record's index gives, the record, the lock and the
+//     launcher's temporaries of ended runs are deleted, then the folders that
+//     are empty, deepest first;
+//   - no reparse point (junction, symbolic link) is followed: a name whose
+//     way leads through one is skipped, and a name that is one is removed as
+//     a link;
+//   - a name that stays (a file in use, a link in the way) keeps the record
+//     and the lock file for a later start;
+//   - the lock goes before the record, and the record before the folder, so
+//     that a removal cut short by a kill leaves a record for the next start
+//     to finish with.
+#include "payload/folder_record.h"
+
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+
+#include "launcher/state.h"
+#include "launcher/wide_text.h"
+#include "payload/index.h"
+#include "payload/record.h"
+#include "payload/staging.h"
+#include "payload/temporary_name.h"
+#include "payload/unpack.h"
+
+namespace quorin::payload {
+
+namespace {
+
+using launcher::kPathCap;
+
+// A folder of at most 4095 units, a backslash and an entry name of at most 1023.
+constexpr std::size_t kJoinedCap = kPathCap + launcher::kNameCap;
+
+// How long a start waits while a removal holds its folder's lock, and while
+// the lock file cannot be opened (a removal has just deleted it, and it goes
+// when the remover's handle closes); the pause between tries.
+constexpr ULONGLONG kLockWaitMilliseconds = 2000;
+constexpr ULONGLONG kOpenWaitMilliseconds = 250;
+constexpr DWORD kLockPauseMilliseconds = 10;
+
+// The record's temporary name takes serial 0, which placing never gives (its
+// serials count from 1).
+constexpr std::uint32_t kRecordSerial = 0;
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The lock this launcher holds on its target folder, or none.
+HANDLE g_lock = INVALID_HANDLE_VALUE;
+
+// Main thread only: the paths being worked on.
+wchar_t g_lock_path[kJoinedCap];
+wchar_t g_record_path[kJoinedCap];
+wchar_t g_file_path[kJoinedCap];
+wchar_t g_checked_folder[kJoinedCap];
+wchar_t g_tried_folder[kJoinedCap];
+wchar_t g_leftover[kJoinedCap];
+wchar_t g_pattern[kJoinedCap];
+unsigned char g_compare[64 * 1024];
+IndexEntry g_entry;
+
+// dest = folder, a backslash and name[0, name_len); false, and dest empty,
+// when it does not fit.
+bool join(wchar_t* dest, const wchar_t* folder, const wchar_t* name, std::size_t name_len) {
+  const std::size_t folder_len = std::wcslen(folder);
+  dest[0] = L'\0';
+  if (folder_len + 1 + name_len + 1 > kJoinedCap) return false;
+  std::wmemcpy(dest, folder, folder_len);
+  dest[folder_len] = L'\\';
+  std::wmemcpy(dest + folder_len + 1, name, name_len);
+  dest[folder_len + 1 + name_len] = L'\0';
+  return true;
+}
+
+bool join(wchar_t* dest, const wchar_t* folder, const wchar_t* name) {
+  return join(dest, folder, name, std::wcslen(name));
+}
+
+// Every launcher opens the lock file sharing everything, deletion included,
+// so that none keeps another out and a removal can delete it while it holds
+// it. The lock itself is a byte-range lock on its first byte (allowed past
+// the end of a file), which the system drops with its process. LockFileEx
+// needs read or write access; read alone opens a lock file in a folder the
+// user may not write to.
+HANDLE open_lock(const wchar_t* folder) {
+  if (!join(g_lock_path, folder, kLockName)) return INVALID_HANDLE_VALUE;
+  return CreateFileW(g_lock_path, GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+// True when the lock file at g_lock_path is on its way out: deleted by a
+// removal while open, its name refuses every open and every query
+// (ERROR_ACCESS_DENIED) until the last handle closes. A folder the user may
+// not write to refuses to create it (the name is missing) or lets the
+// existing one be queried.
+bool lock_file_going() {
+  return GetFileAttributesW(g_lock_path) == INVALID_FILE_ATTRIBUTES && GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+bool take_lock(HANDLE lock, DWORD flags) {
+  OVERLAPPED at = {};
+  return LockFileEx(lock, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+}
+
+void release_lock(HANDLE lock) {
+  OVERLAPPED at = {};
+  UnlockFileEx(lock, 0, 1, 0, &at);
+}
+
+bool is_plain_folder(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
+}
+
+// The record in folder, read whole into a heap buffer the caller frees;
+// nullptr when there is none or it cannot be read.
+unsigned char* read_record(const wchar_t* folder, std::uint64_t& length) {
+  if (!join(g_record_path, folder, kRecordName)) return nullptr;
+  HANDLE file = CreateFileW(g_record_path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return nullptr;
+  LARGE_INTEGER size = {};
+  unsigned char* data = nullptr;
+  if (GetFileSizeEx(file, &size) && size.QuadPart > 0 && static_cast<std::uint64_t>(size.QuadPart) <= kRecordSizeMax) {
+    length = static_cast<std::uint64_t>(size.QuadPart);
+    data = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(length)));
+    DWORD got = 0;
+    // The size is at most kRecordSizeMax, within one read's DWORD; a short
+    // read is a record changed meanwhile, taken for none.
+    if (data != nullptr && (!ReadFile(file, data, static_cast<DWORD>(length), &got, nullptr) || got != length)) {
+      std::free(data);
+      data = nullptr;
+    }
+  }
+  CloseHandle(file);
+  return data;
+}
+
+// True when folder holds a sound record of this product; fields point into
+// *data, which the caller frees (nullptr when false).
+bool read_own_record(const wchar_t* folder, const wchar_t* company, const wchar_t* product, unsigned char*& data,
+                     RecordFields& fields) {
+  std::uint64_t length = 0;
+  data = read_record(folder, length);
+  if (data != nullptr && record_parse(data, length, fields) &&
+      record_names_product(fields, company, std::wcslen(company), product, std::wcslen(product))) {
+    return true;
+  }
+  std::free(data);
+  data = nullptr;
+  return false;
+}
+
+// Clears away the temporaries of ended runs in folder; its paths must leave
+// room for a temporary's name beside it.
+void remove_temporaries_in(const wchar_t* folder) {
+  if (std::wcslen(folder) < kPathCap) remove_stale_temporaries(folder);
+}
+
+// The way from the removed folder down to a file: every folder on it plain
+// (no reparse point), one of them missing (the file is gone with it), or
+// blocked by a link or a file where a folder should be.
+enum class Way { kPlain, kGone, kBlocked };
+
+// The way from the folder (folder_len units of path) to the file at path.
+// The last folder checked is remembered with its answer, as names of one
+// folder come together; with clear, its temporaries of ended runs go when it
+// is first met.
+Way check_way(const wchar_t* path, std::size_t folder_len, Way& last_way, bool clear) {
+  std::size_t parent_len = std::wcslen(path);
+  while (parent_len > folder_len && path[parent_len] != L'\\') --parent_len;
+  if (parent_len <= folder_len) return Way::kPlain;  // a file at the top
+  if (std::wcsncmp(g_checked_folder, path, parent_len) == 0 && g_checked_folder[parent_len] == L'\0') {
+    return last_way;
+  }
+  std::wmemcpy(g_checked_folder, path, parent_len);
+  g_checked_folder[parent_len] = L'\0';
+  last_way = Way::kPlain;
+  for (std::size_t at = folder_len + 1; at <= parent_len && last_way == Way::kPlain; ++at) {
+    if (at != parent_len && g_checked_folder[at] != L'\\') continue;
+    const wchar_t kept = g_checked_folder[at];
+    g_checked_folder[at] = L'\0';
+    const DWORD attributes = GetFileAttributesW(g_checked_folder);
+    const DWORD error = GetLastError();
+    g_checked_folder[at] = kept;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+      last_way = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Way::kGone : Way::kBlocked;
+    } else if (!is_plain_folder(attributes)) {
+      last_way = Way::kBlocked;
+    }
+  }
+  if (clear && last_way == Way::kPlain) remove_temporaries_in(g_checked_folder);
+  return last_way;
+}
+
+// Deletes the file at path: a link as a link, never what it leads to; a
+// folder (no file of ours) stays, and so does a file in use or read-only.
+// True when nothing is left under the name.
+bool remove_named(const wchar_t* path) {
+  const DWORD attributes = GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    // RemoveDirectoryW and DeleteFileW remove a junction or symbolic link
+    // itself, never its target.
+    if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return RemoveDirectoryW(path) != 0;
+    return DeleteFileW(path) != 0;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return false;
+  return DeleteFileW(path) != 0;
+}
+
+
+// Removes the empty folders on the way from the top of folder (folder_len
+// units of path) down to path's own folder, deepest first, stopping at the
+// first that stays. The last folder tried is remembered: a second try of it
+// gives what the first gave.
+void remove_empty_folders(const wchar_t* path, std::size_t folder_len) {
+  std::size_t len = std::wcslen(path);
+  while (len > folder_len && path[len] != L'\\') --len;
+  while (len > folder_len) {
+    if (std::wcsncmp(g_tried_folder, path, len) == 0 && g_tried_folder[len] == L'\0') return;
+    std::wmemcpy(g_tried_folder, path, len);
+    g_tried_folder[len] = L'\0';
+    if (!is_plain_folder(GetFileAttributesW(g_tried_folder)) || !RemoveDirectoryW(g_tried_folder)) return;
+    --len;
+    while (len > folder_len && path[len] != L'\\') --len;
+  }
+}
+
+// Removes what the record names from folder, whose lock this process holds
+// exclusively through lock (closed here); when every name is gone, then the
+// record, the lock and the folder itself when nothing else is left in it.
+// A name that stays (a file in use) keeps the record for a later start.
+void remove_recorded_folder(const wchar_t* folder, HANDLE lock, const wchar_t* company, const wchar_t* product) {
+  unsigned char* data = nullptr;
+  RecordFields fields;
+  // The record is read again under the lock: it is the one the removal keeps to.
+  if (!is_plain_folder(GetFileAttributesW(folder)) || !read_own_record(folder, company, product, data, fields)) {
+    CloseHandle(lock);
+    return;
+  }
+  IndexHeader header;
+  index_check(fields.index, fields.index_length, header);
+  // Where each entry starts, for the walk back up; without the room, the
+  // files go and the folders stay.
+  auto* offsets = static_cast<std::uint64_t*>(std::calloc(header.entries + 1, sizeof(std::uint64_t)));
+  const std::size_t folder_len = std::wcslen(folder);
+  g_checked_folder[0] = L'\0';
+  Way last_way = Way::kPlain;
+  bool all_gone = true;
+  std::uint64_t offset = kIndexHeaderSize;
+  for (std::uint64_t i = 0; i < header.entries; ++i) {
+    if (offsets != nullptr) offsets[i] = offset;
+    offset = index_read_entry(fields.index, offset, g_entry);
+    if (!join(g_file_path, folder, g_entry.name, g_entry.name_len)) {
+      all_gone = false;
+      continue;
+    }
+    const Way way = check_way(g_file_path, folder_len, last_way, true);
+    if (way == Way::kBlocked || (way == Way::kPlain && !remove_named(g_file_path))) all_gone = false;
+  }
+  // Folders are removed only down a way checked again to be plain: a
+  // junction's target is never emptied.
+  g_checked_folder[0] = L'\0';
+  g_tried_folder[0] = L'\0';
+  for (std::uint64_t i = header.entries; offsets != nullptr && i > 0; --i) {
+    index_read_entry(fields.index, offsets[i - 1], g_entry);
+    if (join(g_file_path, folder, g_entry.name, g_entry.name_len) &&
+        check_way(g_file_path, folder_len, last_way, false) == Way::kPlain) {
+      remove_empty_folders(g_file_path, folder_len);
+    }
+  }
+  std::free(offsets);
+  std::free(data);
+  remove_temporaries_in(folder);
+  if (!all_gone) {
+    CloseHandle(lock);
+    return;
+  }
+  // The lock file goes while it is still held, so no one can take a lock on
+  // it in between; it disappears when the last handle closes.
+  if (join(g_lock_path, folder, kLockName)) DeleteFileW(g_lock_path);
+  if (join(g_record_path, folder, kRecordName)) DeleteFileW(g_record_path);
+  CloseHandle(lock);
+  RemoveDirectoryW(folder);
+}
+
+// The folders earlier runs left beside the target folder: parent\<prefix>*,
+// with a record of this product and a lock no one holds.
+void remove_leftovers(const expansion::PerRunSpec& per_run, const wchar_t* company, const wchar_t* product) {
+  static wchar_t parent[kPathCap];
+  launcher::copy_text(parent, kPathCap, launcher::g_target_directory);
+  const wchar_t* own_name = std::wcsrchr(launcher::g_target_directory, L'\\');
+  if (own_name == nullptr || own_name[1] == L'\0') return;
+  ++own_name;
+  launcher::cut_at_last_backslash(parent);
+  if (!join(g_pattern, parent, per_run.name_prefix, per_run.name_prefix_len)) return;
+  const std::size_t pattern_len = std::wcslen(g_pattern);
+  if (pattern_len + 2 > kJoinedCap) return;
+  g_pattern[pattern_len] = L'*';
+  g_pattern[pattern_len + 1] = L'\0';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(g_pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const wchar_t* name = found.cFileName;
+    if (!is_plain_folder(found.dwFileAttributes)) continue;
+    if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0 || std::wcscmp(name, own_name) == 0) continue;
+    // The pattern also meets short names: the long name must start with the prefix.
+    if (std::wcsncmp(name, per_run.name_prefix, per_run.name_prefix_len) != 0) continue;
+    if (!join(g_leftover, parent, name)) continue;
+    // A folder without a record of this product is none of ours: not even a
+    // lock file is made in it.
+    unsigned char* data = nullptr;
+    RecordFields fields;
+    if (!read_own_record(g_leftover, company, product, data, fields)) continue;
+    std::free(data);
+    HANDLE lock = open_lock(g_leftover);
+    if (lock == INVALID_HANDLE_VALUE) continue;
+    if (!take_lock(lock, LOCKFILE_EXCLUSIVE_LOCK)) {
+      CloseHandle(lock);
+      continue;
+    }
+    remove_recorded_folder(g_leftover, lock, company, product);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+// True when the file at path holds exactly want[0, size).
+bool file_holds(const wchar_t* path, const unsigned char* want, std::uint64_t size) {
+  HANDLE file = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER length = {};
+  bool same = GetFileSizeEx(file, &length) && static_cast<std::uint64_t>(length.QuadPart) == size;
+  for (std::uint64_t at = 0; same && at < size;) {
+    const DWORD ask =
+        size - at < sizeof g_compare ? static_cast<DWORD>(size - at) : static_cast<DWORD>(sizeof g_compare);
+    DWORD got = 0;
+    same = ReadFile(file, g_compare, ask, &got, nullptr) && got == ask && std::memcmp(g_compare, want + at, ask) == 0;
+    at += ask;
+  }
+  CloseHandle(file);
+  return same;
+}
+
+}  // namespace
+
+void lock_target_folder(bool make_folder) {
+  if (g_lock != INVALID_HANDLE_VALUE) return;
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    HANDLE lock = open_lock(launcher::g_target_directory);
+    DWORD error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    if (error == ERROR_PATH_NOT_FOUND && make_folder && ensure_parent_directories(g_lock_path)) {
+      lock = open_lock(launcher::g_target_directory);
+      error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+    }
+    if (error == ERROR_ACCESS_DENIED && !lock_file_going()) return;
+    if (lock != INVALID_HANDLE_VALUE) {
+      if (take_lock(lock, 0)) {
+        g_lock = lock;
+        return;
+      }
+      error = GetLastError();
+      CloseHandle(lock);
+    }
+    // A removal holds the lock (a lock violation), or has deleted the lock
+    // file, which refuses every open until it is gone: wait for it, then the
+    // folder is made afresh. Any other refusal (a folder this user may not
+    // write to, or none yet) is not waited for.
+    const ULONGLONG waited = GetTickCount64() - start;
+    if (error == ERROR_LOCK_VIOLATION) {
+      if (waited >= kLockWaitMilliseconds) return;
+    } else if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      if (waited >= kOpenWaitMilliseconds) return;
+    } else {
+      return;
+    }
+    Sleep(kLockPauseMilliseconds);
+  }
+}
+
+void record_target_folder(const wchar_t* company, const wchar_t* product, const unsigned char* index,
+                          std::uint64_t index_length) {
+  const std::size_t company_len = std::wcslen(company), product_len = std::wcslen(product);
+  const std::uint64_t size = record_size(company_len, product_len, index_length);
+  // Without the lock, a record would let a removal take the folder in use.
+  if (g_lock == INVALID_HANDLE_VALUE || index == nullptr || size == 0) return;
+  auto* record = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size)));
+  if (record == nullptr) return;
+  record_write(record, company, company_len, product, product_len, index, index_length);
+  if (!join(g_record_path, launcher::g_target_directory, kRecordName) || file_holds(g_record_path, record, size)) {
+    std::free(record);
+    return;
+  }
+  static wchar_t staged[kJoinedCap];
+  launcher::copy_text(staged, kJoinedCap, launcher::g_target_directory);
+  launcher::append_unit(staged, kJoinedCap, L'\\');
+  append_temporary_name(staged, kJoinedCap, GetCurrentProcessId(), kRecordSerial);
+  HANDLE file = CreateFileW(staged, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) {
+    DWORD written = 0;
+    // At most kRecordSizeMax bytes: one write.
+    const bool whole = WriteFile(file, record, static_cast<DWORD>(size), &written, nullptr) && written == size;
+    CloseHandle(file);
+    if (!whole || !MoveFileExW(staged, g_record_path, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(staged);
+  }
+  std::free(record);
+}
+
+void remove_per_run_folders(const expansion::PerRunSpec& per_run, const wchar_t* company, const wchar_t* product) {
+  if (!per_run.per_run) return;
+  // The shared lock is given up before the exclusive one is tried: another
+  // process holding its own shared lock keeps the folder.
+  if (g_lock != INVALID_HANDLE_VALUE) {
+    HANDLE lock = g_lock;
+    g_lock = INVALID_HANDLE_VALUE;
+    release_lock(lock);
+    if (take_lock(lock, LOCKFILE_EXCLUSIVE_LOCK)) {
+      remove_recorded_folder(launcher::g_target_directory, lock, company, product);
+    } else {
+      CloseHandle(lock);
+    }
+  }
+  if (per_run.in_last_component) remove_leftovers(per_run, company, product);
+}
+
+}  // namespace quorin::payload

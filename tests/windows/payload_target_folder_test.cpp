@@ -1,0 +1,336 @@
+// The target folder's record and lock, end to end: a per-run launcher removes
+// its folder after its child and the folders of killed runs of its product;
+// folders that are not its own stay; a fixed spec keeps its folder and its
+// second start writes nothing. QUORIN_ROUNDS sets the rounds of simultaneous
+// runs (default 2; a long run sets hundreds). Talks to the system (starts the
+// fixture launchers, kills one, reads and removes what they left).
+#include <windows.h>
+#include <winioctl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/windows/support/payload.h"
+#include "tests/windows/support/process.h"
+
+namespace {
+
+using namespace quorin::testing;
+
+std::wstring test_dir(const std::wstring& name) { return temp_dir() + L"\\quorin-tests\\" + name; }
+
+const std::wstring kRunParent = test_dir(L"folder_run");
+
+// The names in folder, "." and ".." left out, sorted.
+std::vector<std::wstring> names_in(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+ProcessResult start_run(const std::vector<std::pair<std::wstring, std::wstring>>& env = {}) {
+  ProcessOptions options;
+  options.env = env;
+  return run_process(quoted(launcher_path(L"folder_run")), options);
+}
+
+// A folder of the per-run launcher's shape that is not its own: the same
+// files, and a lock file, but no record.
+void make_user_folder(const std::wstring& folder) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\data").c_str(), nullptr);
+  CreateDirectoryW((folder + L"\\data\\deep").c_str(), nullptr);
+  write_file(folder + L"\\app.exe", "mine");
+  write_file(folder + L"\\data\\deep\\readme.txt", "mine too");
+  write_file(folder + L"\\~quorin-lock.bin", "");
+}
+
+TEST(TargetFolder, PerRunFolderIsRemovedAfterItsChild) {
+  remove_tree(kRunParent);
+  const ProcessResult run = start_run({{L"QUORIN_PROBE_EXIT", L"5"}});
+  // The child's exit code is the launcher's, and the child ran in the folder.
+  ASSERT_EQ(run.exit_code, 5u) << run.err;
+  EXPECT_EQ(run.err, "");
+  const std::string random = report_value(run.out, "QUORIN_ONEFILE_RANDOM");
+  EXPECT_EQ(report_value(run.out, "module"), narrow(kRunParent + L"\\run-" + widen(random) + L"\\app.exe"));
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  remove_tree(kRunParent);
+}
+
+// A run in progress: its launcher's process and its child's, whose sleep of
+// sleep_ms has begun (its report is whole).
+struct RunInProgress {
+  HANDLE launcher = nullptr;
+  HANDLE child = nullptr;
+};
+
+RunInProgress start_run_in_progress(const wchar_t* sleep_ms) {
+  RunInProgress run;
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  CreateDirectoryW(kRunParent.c_str(), nullptr);
+  const std::wstring report = test_dir(L"folder_run_report.txt");
+  DeleteFileW(report.c_str());
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", sleep_ms);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", report.c_str());
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = quoted(launcher_path(L"folder_run"));
+  const BOOL created =
+      CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
+  if (!created) return run;
+  CloseHandle(process.hThread);
+  run.launcher = process.hProcess;
+  std::string text;
+  for (int i = 0; i < 1000 && text.find("pid=") == std::string::npos; ++i) {
+    Sleep(10);
+    text = file_exists(report) ? read_file(report) : std::string();
+  }
+  const std::string child_pid = report_value(text, "pid");
+  if (child_pid != "<absent>") run.child = OpenProcess(SYNCHRONIZE, FALSE, std::stoul(child_pid));
+  DeleteFileW(report.c_str());
+  return run;
+}
+
+void kill_launcher(RunInProgress& run) {
+  TerminateProcess(run.launcher, 9);
+  WaitForSingleObject(run.launcher, INFINITE);
+  CloseHandle(run.launcher);
+  run.launcher = nullptr;
+}
+
+void wait_for_child(RunInProgress& run) {
+  WaitForSingleObject(run.child, INFINITE);
+  CloseHandle(run.child);
+  run.child = nullptr;
+}
+
+TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
+  remove_tree(kRunParent);
+  RunInProgress in_progress = start_run_in_progress(L"6000");
+  ASSERT_NE(in_progress.launcher, nullptr);
+  ASSERT_NE(in_progress.child, nullptr);
+  // A run in progress holds its folder: another start leaves every file of it.
+  const ProcessResult beside = start_run();
+  ASSERT_EQ(beside.exit_code, 0u) << beside.err;
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_EQ(left.size(), 1u);
+  const std::wstring killed = kRunParent + L"\\" + left[0];
+  EXPECT_TRUE(file_exists(killed + L"\\data\\deep\\readme.txt"));
+  EXPECT_TRUE(file_exists(killed + L"\\~quorin-record.bin"));
+
+  // Its launcher killed, the child outlives it: its program is in use, so it
+  // stays, and the record with it; what is not in use is gone.
+  kill_launcher(in_progress);
+  const ProcessResult while_running = start_run();
+  ASSERT_EQ(while_running.exit_code, 0u) << while_running.err;
+  EXPECT_EQ(names_in(kRunParent), left);
+  EXPECT_TRUE(file_exists(killed + L"\\app.exe"));
+  EXPECT_TRUE(file_exists(killed + L"\\~quorin-record.bin"));
+  EXPECT_FALSE(directory_exists(killed + L"\\data"));
+
+  // Once the child has ended, the next start removes the rest.
+  wait_for_child(in_progress);
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  remove_tree(kRunParent);
+}
+
+// Makes link a junction (a mount point) to target; false where the system
+// makes none (Wine 8.0 has no reparse points), with nothing left at link.
+bool make_junction(const std::wstring& link, const std::wstring& target) {
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  HANDLE folder = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  // The mount point's reparse data: tag, data length, reserved; then the
+  // substitute name's offset and length, the print name's, and both names
+  // with their terminators (the print name empty).
+  const std::wstring substitute = L"\\??\\" + target;
+  const WORD substitute_bytes = static_cast<WORD>(2 * substitute.size());
+  std::vector<unsigned char> data(8 + 8 + substitute_bytes + 2 + 2, 0);
+  const auto put = [&](std::size_t at, std::uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) data[at + i] = static_cast<unsigned char>(value >> (8 * i));
+  };
+  put(0, IO_REPARSE_TAG_MOUNT_POINT, 4);
+  put(4, static_cast<std::uint32_t>(data.size() - 8), 2);
+  put(8, 0, 2);
+  put(10, substitute_bytes, 2);
+  put(12, substitute_bytes + 2u, 2);
+  put(14, 0, 2);
+  for (std::size_t i = 0; i < substitute.size(); ++i) put(16 + 2 * i, substitute[i], 2);
+  DWORD returned = 0;
+  const bool made = folder != INVALID_HANDLE_VALUE &&
+                    DeviceIoControl(folder, FSCTL_SET_REPARSE_POINT, data.data(), static_cast<DWORD>(data.size()),
+                                    nullptr, 0, &returned, nullptr);
+  if (folder != INVALID_HANDLE_VALUE) CloseHandle(folder);
+  const DWORD attributes = GetFileAttributesW(link.c_str());
+  if (made && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+  RemoveDirectoryW(link.c_str());
+  return false;
+}
+
+TEST(TargetFolder, RemovalFollowsNoJunction) {
+  remove_tree(kRunParent);
+  const std::wstring outside = test_dir(L"folder_outside");
+  remove_tree(outside);
+  CreateDirectoryW(outside.c_str(), nullptr);
+  CreateDirectoryW((outside + L"\\deep").c_str(), nullptr);
+  write_file(outside + L"\\deep\\readme.txt", "not the launcher's");
+  // A killed run's folder whose "data" is a junction to a folder elsewhere.
+  RunInProgress killed_run = start_run_in_progress(L"1000");
+  ASSERT_NE(killed_run.launcher, nullptr);
+  kill_launcher(killed_run);
+  if (killed_run.child != nullptr) wait_for_child(killed_run);
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_EQ(left.size(), 1u);
+  const std::wstring killed = kRunParent + L"\\" + left[0];
+  remove_tree(killed + L"\\data");
+  if (!make_junction(killed + L"\\data", outside)) {
+    remove_tree(kRunParent);
+    remove_tree(outside);
+    GTEST_SKIP() << "this system makes no junctions";
+  }
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(read_file(outside + L"\\deep\\readme.txt"), "not the launcher's");
+  // The name under the junction is not gone: the record stays for a later look.
+  EXPECT_TRUE(file_exists(killed + L"\\~quorin-record.bin"));
+  RemoveDirectoryW((killed + L"\\data").c_str());
+  remove_tree(kRunParent);
+  remove_tree(outside);
+}
+
+TEST(TargetFolder, FailedRunIsRemovedByTheNextStart) {
+  remove_tree(kRunParent);
+  // The record goes in before the files: a start that stops while placing
+  // leaves a folder that is the product's own.
+  const ProcessResult failed = run_process(quoted(launcher_path(L"folder_run_broken")));
+  EXPECT_EQ(failed.exit_code, 2u);
+  EXPECT_EQ(failed.out, "Error, couldn't decode attached data.\n");
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\app.exe"));
+  EXPECT_TRUE(file_exists(kRunParent + L"\\" + left[0] + L"\\~quorin-record.bin"));
+
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent).size(), 0u);
+  remove_tree(kRunParent);
+}
+
+// Runs of one per-run launcher at once: each removes its own folder and looks
+// at the others', which are in use. Every child finds its files whole, and no
+// folder is left. QUORIN_ROUNDS sets the rounds of four (default 2).
+TEST(TargetFolder, SimultaneousRunsKeepEachOthersFoldersAndLeaveNone) {
+  remove_tree(kRunParent);
+  const int rounds = count_from_env("QUORIN_ROUNDS", 2);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_VERIFY", L"manifest.txt");
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", L"50");
+  int failed = 0, left = 0;
+  for (int round = 0; round < rounds; ++round) {
+    ProcessResult runs[4];
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    ASSERT_NE(go, nullptr);
+    std::vector<std::thread> threads;
+    for (ProcessResult& run : runs) {
+      threads.emplace_back([go, &run] {
+        WaitForSingleObject(go, INFINITE);
+        run = run_process(quoted(launcher_path(L"folder_run")));
+      });
+    }
+    SetEvent(go);
+    for (std::thread& thread : threads) thread.join();
+    CloseHandle(go);
+    for (const ProcessResult& run : runs) {
+      if (run.exit_code != 0) {
+        ++failed;
+        ADD_FAILURE() << "round " << round << ": exit " << run.exit_code << "\n" << run.out << run.err;
+      }
+    }
+    left += static_cast<int>(names_in(kRunParent).size());
+    remove_tree(kRunParent);
+  }
+  SetEnvironmentVariableW(L"QUORIN_PROBE_VERIFY", nullptr);
+  SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
+  std::printf("simultaneous per-run starts: %d rounds of 4, %d failed, %d folders left\n", rounds, failed, left);
+  EXPECT_EQ(left, 0);
+}
+
+TEST(TargetFolder, FoldersNotOfThisProductStay) {
+  remove_tree(kRunParent);
+  // Another product's launcher unpacks beside the runs (a fixed spec: it stays).
+  const ProcessResult other = run_process(quoted(launcher_path(L"folder_other")));
+  ASSERT_EQ(other.exit_code, 0u) << other.err;
+  const std::wstring other_folder = kRunParent + L"\\run-other";
+  ASSERT_TRUE(file_exists(other_folder + L"\\~quorin-record.bin"));
+  // A folder of the same shape without a record: the user's own.
+  const std::wstring user_folder = kRunParent + L"\\run-user";
+  make_user_folder(user_folder);
+  // A run's folder whose record is damaged counts as having none.
+  const std::wstring damaged_folder = kRunParent + L"\\run-damaged";
+  make_user_folder(damaged_folder);
+  std::string record = read_file(other_folder + L"\\~quorin-record.bin");
+  write_file(damaged_folder + L"\\~quorin-record.bin", record.substr(0, record.size() - 1));
+
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  EXPECT_EQ(names_in(kRunParent), (std::vector<std::wstring>{L"run-damaged", L"run-other", L"run-user"}));
+  for (const std::wstring& folder : {other_folder, user_folder, damaged_folder}) {
+    EXPECT_TRUE(file_exists(folder + L"\\app.exe")) << narrow(folder);
+    EXPECT_TRUE(file_exists(folder + L"\\data\\deep\\readme.txt")) << narrow(folder);
+    EXPECT_TRUE(file_exists(folder + L"\\~quorin-lock.bin")) << narrow(folder);
+  }
+  EXPECT_EQ(read_file(user_folder + L"\\app.exe"), "mine");
+  remove_tree(kRunParent);
+}
+
+TEST(TargetFolder, FixedSpecKeepsItsFolderAndItsSecondStartWritesNothing) {
+  const std::wstring folder = test_dir(L"folder_fixed");
+  remove_tree(folder);
+  const ProcessResult first = run_process(quoted(launcher_path(L"folder_fixed")));
+  ASSERT_EQ(first.exit_code, 0u) << first.err;
+  const std::vector<std::wstring> names = names_in(folder);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"app.exe", L"data", L"manifest.txt", L"~quorin-lock.bin",
+                                              L"~quorin-record.bin"}));
+  const std::wstring record_path = folder + L"\\~quorin-record.bin";
+  const std::string record = read_file(record_path);
+  WIN32_FILE_ATTRIBUTE_DATA before = {};
+  ASSERT_TRUE(GetFileAttributesExW(record_path.c_str(), GetFileExInfoStandard, &before));
+  // Marks the record's time, so that any rewrite would show.
+  HANDLE file =
+      CreateFileW(record_path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  FILETIME marked = {0x12345678, 0x01D00000};
+  ASSERT_TRUE(SetFileTime(file, nullptr, nullptr, &marked));
+  CloseHandle(file);
+
+  const ProcessResult second = run_process(quoted(launcher_path(L"folder_fixed")));
+  ASSERT_EQ(second.exit_code, 0u) << second.err;
+  EXPECT_EQ(names_in(folder), names);
+  EXPECT_EQ(read_file(record_path), record);
+  WIN32_FILE_ATTRIBUTE_DATA after = {};
+  ASSERT_TRUE(GetFileAttributesExW(record_path.c_str(), GetFileExInfoStandard, &after));
+  EXPECT_EQ(after.ftLastWriteTime.dwLowDateTime, marked.dwLowDateTime);
+  EXPECT_EQ(after.ftLastWriteTime.dwHighDateTime, marked.dwHighDateTime);
+  EXPECT_TRUE(file_exists(folder + L"\\data\\deep\\readme.txt"));
+  remove_tree(folder);
+}
+
+}  // namespace

@@ -118,6 +118,28 @@ TEST(SpecReading, NamesOf1024UnitsOrMoreAreNoPlaceholder) {
   EXPECT_NE(find_placeholder(long_name.c_str(), 4), nullptr);
 }
 
+TEST(CacheDirVariable, OnlyAnAbsoluteFolderMovesTheCache) {
+  const struct {
+    const wchar_t* path;
+    bool absolute;
+  } cases[] = {
+      {L"D:\\cache", true},
+      {L"d:\\", true},
+      {L"\\\\server\\share\\cache", true},
+      {L"\\\\?\\D:\\cache", true},
+      {L"", false},
+      {L"cache", false},
+      {L"D:cache", false},
+      {L"D:", false},
+      {L"\\cache", false},
+      {L"\\\\", false},
+      {L"\\\\\\server", false},
+      {L"1:\\cache", false},
+      {L"D:/cache", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(is_absolute_folder(c.path), c.absolute) << ::testing::PrintToString(std::wstring(c.path));
+}
+
 TEST(RandomText, KnownSeeds) {
   const struct {
     std::uint32_t seed;

@@ -250,4 +250,79 @@ TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElse
   remove_tree(target);
 }
 
+// --- Links inside the target directory -----------------------------------------
+
+struct LinkLayout {
+  std::wstring root;  // empty: no folder link can be made here
+  bool file_link;
+};
+
+// root\user-data holds the user's files (keep.txt, file.txt and a temporary
+// of a killed run); root\target\data is a link to it, root\moved-target a
+// link to root\real-target, root\file-target\file.txt a link to
+// user-data\file.txt. Under Wine they are planted from the Unix side
+// (tests/scripts/plant_links.sh, QUORIN_UNIX_LINKS); elsewhere made here.
+LinkLayout link_layout() {
+  char unix_root[1024];
+  const DWORD n = GetEnvironmentVariableA("QUORIN_UNIX_LINKS", unix_root, sizeof unix_root);
+  if (n > 0 && n < sizeof unix_root) {
+    // Wine's drive Z: is the Unix root.
+    std::wstring root = L"Z:";
+    for (DWORD i = 0; i < n; ++i) root += unix_root[i] == '/' ? L'\\' : static_cast<wchar_t>(unix_root[i]);
+    return {root, true};
+  }
+  const std::wstring root = test_dir(L"links");
+  remove_tree(root);
+  for (const wchar_t* folder : {L"\\user-data", L"\\target", L"\\real-target", L"\\file-target"}) {
+    make_folders(root + folder);
+  }
+  write_file(root + L"\\user-data\\keep.txt", "kept");
+  write_file(root + L"\\user-data\\~quorin-1-1.tmp", "left by a killed run");
+  set_write_times(root + L"\\user-data\\~quorin-1-1.tmp", kOldFileTime);
+  write_file(root + L"\\user-data\\file.txt", "the user's own");
+  if (!make_link(root + L"\\target\\data", root + L"\\user-data", true) ||
+      !make_link(root + L"\\moved-target", root + L"\\real-target", true)) {
+    return {L"", false};
+  }
+  return {root, make_link(root + L"\\file-target\\file.txt", root + L"\\user-data\\file.txt", false)};
+}
+
+// A link planted inside the target directory (target\data to the user's
+// folder) is not followed: the start stops naming the file, and nothing is
+// made, written or deleted where the link points, even below it.
+TEST(Links, FolderLinkInsideTheTargetIsNotFollowed) {
+  const LinkLayout layout = link_layout();
+  if (layout.root.empty()) GTEST_SKIP() << "no folder link can be made here";
+  const std::wstring target = layout.root + L"\\target";
+  const auto user_data = snapshot_tree(layout.root + L"\\user-data");
+  ASSERT_EQ(user_data.count(L"~quorin-1-1.tmp"), 1u);
+  for (const std::u16string name : {u"data\\new.txt", u"data\\sub\\deep.txt"}) {
+    const std::wstring file = target + L"\\" + std::wstring(name.begin(), name.end());
+    EXPECT_EXIT(unpack_and_exit(target, attached_archive({{u"app.exe", "first", {}}, {name, "new", {}}})),
+                ::testing::ExitedWithCode(2), literally("Error, failed to open '" + narrow(file) + "' for writing.\n"))
+        << narrow(file);
+    EXPECT_TRUE(snapshot_tree(layout.root + L"\\user-data") == user_data) << narrow(file);
+  }
+}
+
+// The target directory itself may be a link: users move a cache that way.
+TEST(Links, TargetDirectoryThatIsALinkIsFollowed) {
+  const LinkLayout layout = link_layout();
+  if (layout.root.empty()) GTEST_SKIP() << "no folder link can be made here";
+  unpack_into(layout.root + L"\\moved-target",
+              attached_archive({{u"app.exe", "first", {}}, {u"data\\f.txt", "placed", {}}}));
+  EXPECT_EQ(read_file(layout.root + L"\\real-target\\data\\f.txt"), "placed");
+}
+
+// A file that is a link is replaced by the file placed over it, never
+// written through: the rename replaces the link itself.
+TEST(Links, FileLinkIsReplacedNotWrittenThrough) {
+  const LinkLayout layout = link_layout();
+  if (!layout.file_link) GTEST_SKIP() << "no file link can be made here";
+  const std::wstring target = layout.root + L"\\file-target";
+  unpack_into(target, attached_archive({{u"app.exe", "first", {}}, {u"file.txt", "placed", {}}}));
+  EXPECT_EQ(read_file(target + L"\\file.txt"), "placed");
+  EXPECT_EQ(read_file(layout.root + L"\\user-data\\file.txt"), "the user's own");
+}
+
 }  // namespace

@@ -250,6 +250,28 @@ TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElse
   remove_tree(target);
 }
 
+// Folders under every temporary name this process tries first (its own
+// number, serials 1 to 512: four were all it tried once, so such folders
+// stopped every repair there), planted before it writes.
+void plant_folders_and_unpack(const std::wstring& target, const std::string& attached) {
+  const std::wstring prefix = target + L"\\~quorin-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  for (int serial = 1; serial <= 512; ++serial) {
+    CreateDirectoryW((prefix + std::to_wstring(serial) + L".tmp").c_str(), nullptr);
+  }
+  unpack_and_exit(target, attached);
+}
+
+TEST(Staging, TemporaryNamesTakenByFoldersAreSkipped) {
+  const std::wstring target = test_dir(L"planted-folders");
+  remove_tree(target);
+  make_folders(target);
+  EXPECT_EXIT(plant_folders_and_unpack(target, attached_archive({{u"app.exe", "first", {}}, {u"f.txt", "placed", {}}})),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(read_file(target + L"\\f.txt"), "placed");
+  EXPECT_EQ(read_file(target + L"\\app.exe"), "first");
+  remove_tree(target);
+}
+
 // --- Links inside the target directory -----------------------------------------
 
 struct LinkLayout {

@@ -137,7 +137,9 @@ TEST(CacheDirVariable, OnlyAnAbsoluteFolderMovesTheCache) {
       {L"1:\\cache", false},
       {L"D:/cache", false},
   };
-  for (const auto& c : cases) EXPECT_EQ(is_absolute_folder(c.path), c.absolute) << ::testing::PrintToString(std::wstring(c.path));
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_absolute_folder(c.path), c.absolute) << ::testing::PrintToString(std::wstring(c.path));
+  }
 }
 
 TEST(RandomText, KnownSeeds) {

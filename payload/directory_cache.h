@@ -20,8 +20,9 @@ void directory_cache_remember(const wchar_t* path);
 // The folders this run made itself, beyond the cache's limit: 64-bit hashes
 // of their paths in a table of 65,536 slots, filled to half at the most (a
 // folder that finds no room is simply not remembered). A folder this run made
-// holds no temporary file of an ended run, so it needs no clearing when it is
-// met again after the cache has forgotten it.
+// holds no temporary file of an ended run and is no link planted there, so it
+// needs no clearing and no check when it is met again after the cache has
+// forgotten it.
 void made_folders_remember(const wchar_t* path);
 bool made_folders_holds(const wchar_t* path);
 

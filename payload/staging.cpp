@@ -38,6 +38,21 @@ void make_beside(wchar_t* dest, const wchar_t* path) {
                         static_cast<std::uint32_t>(InterlockedIncrement(&g_serial)));
 }
 
+// How many fresh temporary names are tried for one file before giving up:
+// beyond any count of names that an earlier process with our number left,
+// and beyond a folder of names of that form planted to stop every repair.
+constexpr int kFreshNameTries = 65536;
+
+// True when a create or rename refused the temporary name at path because
+// something has it: a file or a folder (ERROR_FILE_EXISTS from CREATE_NEW,
+// ERROR_ALREADY_EXISTS from a rename, under Wine 8.0 as on Windows), or a
+// file whose deletion is pending, which Windows answers with
+// ERROR_ACCESS_DENIED while the name is still there.
+bool is_name_taken(DWORD error, const wchar_t* path) {
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) return true;
+  return error == ERROR_ACCESS_DENIED && GetFileAttributesW(path) != INVALID_FILE_ATTRIBUTES;
+}
+
 bool is_directory(const wchar_t* path) {
   const DWORD attributes = GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
@@ -63,13 +78,13 @@ void delete_temporary(const wchar_t* path) {
 bool move_aside(const wchar_t* path, PlacingRoom& room) {
   if (room.aside_made) delete_temporary(room.aside_path);
   room.aside_made = false;
-  for (int tries = 0; tries < 4; ++tries) {
+  for (int tries = 0; tries < kFreshNameTries; ++tries) {
     make_beside(room.aside_path, path);
     if (MoveFileExW(path, room.aside_path, 0)) {
       room.aside_made = true;
       return true;
     }
-    if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS) return false;
+    if (!is_name_taken(GetLastError(), room.aside_path)) return false;
   }
   return false;
 }
@@ -140,9 +155,8 @@ bool give_up_placing(StagedFile& file, PlacingRoom& room) {
 }  // namespace
 
 void open_staged_file(StagedFile& file) {
-  // A fresh name is tried again only when one of an earlier process with
-  // our number is in the way.
-  for (int tries = 0; tries < 4; ++tries) {
+  // A fresh name is tried again only while the one tried is taken.
+  for (int tries = 0; tries < kFreshNameTries; ++tries) {
     make_beside(file.staged_path, file.path);
     // Others may only write, as for any file being written, and not delete
     // it; DELETE access lets this handle rename it. CREATE_NEW never opens a
@@ -152,7 +166,7 @@ void open_staged_file(StagedFile& file) {
       errors::hold_temporary_file(file.staged_path, file.staged);
       return;
     }
-    if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    if (!is_name_taken(GetLastError(), file.staged_path)) break;
   }
   errors::fail_open_for_writing(file.path);
 }

@@ -50,6 +50,90 @@ bool cut_to_parent(wchar_t* dir) {
   return false;
 }
 
+// The length of the target directory when path lies below it (the target
+// directory's own text, a backslash and more); 0 otherwise.
+std::size_t length_of_target_above(const wchar_t* path) {
+  const std::size_t len = std::wcslen(launcher::g_target_directory);
+  if (len == 0 || std::wcsncmp(path, launcher::g_target_directory, len) != 0) return 0;
+  return path[len] == L'\\' && path[len + 1] != L'\0' ? len : 0;
+}
+
+// True for a folder that is a link to another place: a symbolic link or a
+// junction. Other reparse points (a cloud file's placeholder, a deduplicated
+// folder) hold their own contents and are plain folders here.
+bool is_folder_link(const wchar_t* path) {
+  // GetFileAttributesW describes a link, not what it points to. Wine 8.0
+  // reports a Unix symbolic link as a reparse point here (not through a
+  // handle opened with FILE_FLAG_OPEN_REPARSE_POINT, which follows it), with
+  // no tag: a reparse point without a tag counts as a link.
+  const DWORD attributes = GetFileAttributesW(path);
+  // A folder whose attributes cannot be read is not taken for a plain one.
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return true;
+  FindClose(search);
+  // dwReserved0 holds the reparse tag when the entry is a reparse point.
+  return found.dwReserved0 == 0 || IsReparseTagNameSurrogate(found.dwReserved0);
+}
+
+enum class Folder { kReady, kMissing, kLink };
+
+// Makes the folder at path exist, or finds it there, and remembers it. A
+// folder that was there before this run has the temporaries of ended runs
+// removed; one below the target directory is first checked for a link,
+// which is neither followed, cleared nor remembered. A folder this run made,
+// and one remembered, was checked when it was met first.
+Folder ready_directory(const wchar_t* path) {
+  if (directory_cache_count() == 0) seed_directory_cache();
+  // Exact units: letter case counts, separators are not normalised.
+  if (directory_cache_holds(path)) return Folder::kReady;
+  // A bare drive such as "D:" is neither tested nor cached.
+  if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\0') return Folder::kReady;
+  if (!CreateDirectoryW(path, nullptr)) {
+    if (GetLastError() != ERROR_ALREADY_EXISTS) return Folder::kMissing;
+    if (!made_folders_holds(path)) {
+      if (length_of_target_above(path) != 0 && is_folder_link(path)) return Folder::kLink;
+      remove_stale_temporaries(path);
+    }
+  } else {
+    made_folders_remember(path);
+  }
+  // A full cache (1024 entries) still creates and tests, it just forgets.
+  directory_cache_remember(path);
+  return Folder::kReady;
+}
+
+// Makes dir exist, deepest first: up while a folder cannot be made, then
+// down again, each folder that failed on the way up tried once more, the
+// topmost first (the order of a recursion, in one buffer). dir is whole
+// again on return. Only for folders outside the target directory or the
+// target directory itself; a link met there is followed.
+bool make_deepest_first(wchar_t* dir) {
+  if (ready_directory(dir) != Folder::kMissing) return true;
+  const std::size_t deepest_len = std::wcslen(dir);
+
+  // Climb. Every cut plants a terminator where a backslash stood.
+  bool reached_top = false;
+  for (;;) {
+    if (!cut_to_parent(dir)) {
+      reached_top = true;  // dir is still the topmost directory that failed
+      break;
+    }
+    if (ready_directory(dir) != Folder::kMissing) break;
+  }
+
+  // Descend, putting the backslashes back one at a time.
+  bool result = true;
+  for (;;) {
+    if (!reached_top) dir[std::wcslen(dir)] = L'\\';
+    reached_top = false;
+    result = ready_directory(dir) != Folder::kMissing;
+    if (std::wcslen(dir) >= deepest_len) return result;
+  }
+}
+
 // Writes count bytes of a piece to output. A write that reports success
 // with fewer bytes (a full disk, where the system's call says no more) failed
 // all the same; that call gave no code, so the code is the one for a full disk.
@@ -67,54 +151,34 @@ std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size
   return file_checksum(path, expected_size, g_check_buffer);
 }
 
-bool ensure_directory(const wchar_t* path) {
-  if (directory_cache_count() == 0) seed_directory_cache();
-  // Exact units: letter case counts, separators are not normalised.
-  if (directory_cache_holds(path)) return true;
-  // A bare drive such as "D:" is neither tested nor cached.
-  if (path[0] != L'\0' && path[1] == L':' && path[2] == L'\0') return true;
-  if (!CreateDirectoryW(path, nullptr)) {
-    if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
-    // A folder that was there before this run: what killed runs left in it
-    // goes now. One made by this run holds none, and a cached one was met.
-    if (!made_folders_holds(path)) remove_stale_temporaries(path);
-  } else {
-    made_folders_remember(path);
-  }
-  // A full cache (1024 entries) still creates and tests, it just forgets.
-  directory_cache_remember(path);
-  return true;
-}
+bool ensure_directory(const wchar_t* path) { return ready_directory(path) == Folder::kReady; }
 
 bool ensure_parent_directories(const wchar_t* file_path) {
-  // One buffer and a loop instead of a recursion holding a path per level;
-  // the CreateDirectoryW calls and cache insertions come in the recursion's
-  // order: up while a directory cannot be made, then down again, each
-  // directory that failed on the way up tried once more, the topmost first.
   static wchar_t dir[kPathCap];
   launcher::copy_text(dir, kPathCap, file_path);
   if (!cut_to_parent(dir)) return true;
-  if (ensure_directory(dir)) return true;
-  const std::size_t deepest_len = std::wcslen(dir);
+  const std::size_t target_len = length_of_target_above(dir);
+  if (target_len == 0) return make_deepest_first(dir);
+  if (directory_cache_holds(dir)) return true;
 
-  // Climb. Every cut plants a terminator where a backslash stood.
-  bool reached_top = false;
-  for (;;) {
-    if (!cut_to_parent(dir)) {
-      reached_top = true;  // dir is still the topmost directory that failed
-      break;
-    }
-    if (ensure_directory(dir)) break;
+  // Below the target directory, folders are met from the top down: a deeper
+  // folder tried first would be made through a link met only afterwards.
+  // The target directory itself is made as any folder outside it; what
+  // happens there decides nothing, since the folders below tell.
+  dir[target_len] = L'\0';
+  make_deepest_first(dir);
+  dir[target_len] = L'\\';
+  const std::size_t dir_len = std::wcslen(dir);
+  for (std::size_t end = target_len + 1; end <= dir_len; ++end) {
+    if (dir[end] != L'\\' && dir[end] != L'\0') continue;
+    const wchar_t kept = dir[end];
+    dir[end] = L'\0';
+    const Folder folder = ready_directory(dir);
+    dir[end] = kept;
+    if (folder == Folder::kLink) errors::fail_open_for_writing(file_path);
+    if (folder == Folder::kMissing) return false;
   }
-
-  // Descend, putting the backslashes back one at a time.
-  bool result = true;
-  for (;;) {
-    if (!reached_top) dir[std::wcslen(dir)] = L'\\';
-    reached_top = false;
-    result = ensure_directory(dir);
-    if (std::wcslen(dir) >= deepest_len) return result;
-  }
+  return true;
 }
 
 void unpack_payload() {

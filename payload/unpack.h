@@ -21,10 +21,16 @@ std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size
 // True when the directory exists afterwards. Remembers the directories it has
 // seen in the directory cache, seeded with the user's profile folder. A
 // directory that was already there has the temporaries of ended runs removed.
+// False for a folder below the target directory that was there before this
+// run and is a link (a symbolic link or junction): it is not followed.
 bool ensure_directory(const wchar_t* path);
 
 // Makes every directory above file_path exist: deepest first, climbing only
-// where a directory cannot be created.
+// where a directory cannot be created, up to the target directory; below it
+// from the top down. A folder below the target directory that is a link
+// stops the start with "Error, failed to open '<file_path>' for writing.":
+// nothing is written, made or cleared where it points. The target directory
+// and the folders above it may be links (a cache moved that way).
 bool ensure_parent_directories(const wchar_t* file_path);
 
 }  // namespace quorin::payload

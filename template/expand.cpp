@@ -68,6 +68,18 @@ bool append_temp_path(wchar_t* output, std::size_t capacity) {
   return true;
 }
 
+// A cache moved by the user (a machine whose policy forbids running programs
+// from the profile, or a cache wanted on another drive): an absolute folder
+// in QUORIN_CACHE_DIR, appended as it is written. A relative or empty value
+// would unpack wherever the launcher happens to be started from, so it is
+// ignored; false then, and for no value.
+bool append_moved_cache(wchar_t* output, std::size_t capacity) {
+  const wchar_t* moved = launcher::env_get(kCacheDirVariable);
+  if (moved == nullptr || !is_absolute_folder(moved)) return false;
+  append_text(output, capacity, moved);
+  return true;
+}
+
 void append_pid(wchar_t* output, std::size_t capacity) {
   const wchar_t* inherited = launcher::env_get("QUORIN_ONEFILE_PARENT");
   if (inherited != nullptr) {
@@ -163,6 +175,10 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
       return true;
     case Placeholder::kHome:
     case Placeholder::kCacheDir: {
+      if (placeholder == Placeholder::kCacheDir && append_moved_cache(output, capacity)) {
+        trim_trailing_backslashes(output);
+        return true;
+      }
       const int folder = placeholder == Placeholder::kHome ? launcher::kFolderProfile
                                                            : launcher::kFolderLocalAppData;
       if (!launcher::append_folder(output, folder, capacity)) return false;

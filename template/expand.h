@@ -15,7 +15,9 @@ namespace quorin::expansion {
 // QUORIN_ONEFILE_PARENT, is a hard stop. Reading: "{" always opens a name and
 // restarts one already open; a "}" outside a name is a literal; a name still
 // open at the end is dropped. RANDOM, TIME_US and TIME are remembered in
-// QUORIN_ONEFILE_RANDOM, _TIME_US and _START and reused while set.
+// QUORIN_ONEFILE_RANDOM, _TIME_US and _START and reused while set. CACHE_DIR
+// is the absolute folder in QUORIN_CACHE_DIR when that holds one, else the
+// local application-data folder.
 bool expand_spec(wchar_t* output, const wchar_t* spec, std::size_t capacity);
 
 }  // namespace quorin::expansion

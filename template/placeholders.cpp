@@ -14,7 +14,14 @@ bool equals_ignoring_ascii_case(const wchar_t* name, std::size_t len, const wcha
   return known[len] == L'\0';
 }
 
+bool is_ascii_letter(wchar_t unit) { return ascii_lower(unit) >= L'a' && ascii_lower(unit) <= L'z'; }
+
 }  // namespace
+
+bool is_absolute_folder(const wchar_t* path) {
+  if (is_ascii_letter(path[0]) && path[1] == L':' && path[2] == L'\\') return true;
+  return path[0] == L'\\' && path[1] == L'\\' && path[2] != L'\0' && path[2] != L'\\';
+}
 
 const PlaceholderName* find_placeholder(const wchar_t* name, std::size_t len) {
   if (len == 0 || len >= kPlaceholderNameCap) return nullptr;

@@ -45,4 +45,14 @@ inline constexpr std::size_t kPlaceholderNameCap = 1024;
 // name and names of 1024 units or more included.
 const PlaceholderName* find_placeholder(const wchar_t* name, std::size_t len);
 
+// The variable that moves the cache: an absolute folder there is the value of
+// CACHE_DIR in place of the local application-data folder.
+inline constexpr char kCacheDirVariable[] = "QUORIN_CACHE_DIR";
+
+// True for a path that names a folder without depending on the current
+// directory or drive: a drive letter, ":" and a backslash ("D:\cache"), or two
+// backslashes and a server ("\\server\share"). "D:cache", "\\" alone,
+// "\cache" and "cache" are relative.
+bool is_absolute_folder(const wchar_t* path);
+
 }  // namespace quorin::expansion

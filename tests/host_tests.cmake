@@ -72,5 +72,11 @@ set_tests_properties(bench_smoke PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "
 add_test(NAME wine_killed_launchers COMMAND bash "${CMAKE_SOURCE_DIR}/tests/scripts/killed_launchers.sh"
                                             "${QUORIN_FIXTURES_DIR}")
 set_tests_properties(wine_killed_launchers PROPERTIES FIXTURES_REQUIRED wine ENVIRONMENT "${QUORIN_WINE_ENV}")
+# Folder and file links for the staging test, planted from the Unix side.
+set(QUORIN_LINKS_DIR "${CMAKE_BINARY_DIR}/links")
+add_test(NAME plant_links COMMAND bash "${CMAKE_SOURCE_DIR}/tests/scripts/plant_links.sh" "${QUORIN_LINKS_DIR}")
+set_tests_properties(plant_links PROPERTIES FIXTURES_SETUP links)
+set_tests_properties(wine_payload_staging_test PROPERTIES FIXTURES_REQUIRED "wine;links"
+                     ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_UNIX_LINKS=${QUORIN_LINKS_DIR}")
 set_tests_properties(wine_payload_full_disk_test PROPERTIES FIXTURES_REQUIRED "wine;full_disk"
                      ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_FULL_DISK_DRIVE=U:")

@@ -147,6 +147,30 @@ TEST(PerRunSpec, PlaceholdersOfTheRunAndTheNamePrefix) {
   }
 }
 
+TEST(CacheDirVariable, OnlyAnAbsoluteFolderMovesTheCache) {
+  const struct {
+    const wchar_t* path;
+    bool absolute;
+  } cases[] = {
+      {L"D:\\cache", true},
+      {L"d:\\", true},
+      {L"\\\\server\\share\\cache", true},
+      {L"\\\\?\\D:\\cache", true},
+      {L"", false},
+      {L"cache", false},
+      {L"D:cache", false},
+      {L"D:", false},
+      {L"\\cache", false},
+      {L"\\\\", false},
+      {L"\\\\\\server", false},
+      {L"1:\\cache", false},
+      {L"D:/cache", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(is_absolute_folder(c.path), c.absolute) << ::testing::PrintToString(std::wstring(c.path));
+  }
+}
+
 TEST(RandomText, KnownSeeds) {
   const struct {
     std::uint32_t seed;

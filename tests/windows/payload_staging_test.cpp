@@ -1,7 +1,8 @@
 // Staged placement in this process: damaged data never takes a file's name, a
 // stale file held open by a reader is replaced or, where the system refuses
-// every way, reported after the bounded retry, and the temporaries of ended
-// runs are cleared while everything else stays. Talks to the system (files,
+// every way, reported after the bounded retry, the temporaries of ended runs
+// are cleared while everything else stays, temporary names taken by folders
+// are passed over, and links inside the target directory are not followed. Talks to the system (files,
 // folders and processes under the temporary folder).
 #include <gtest/gtest.h>
 
@@ -248,6 +249,110 @@ TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElse
   }
   EXPECT_TRUE(directory_exists(folder_of_that_form));
   remove_tree(target);
+}
+
+// Folders under every temporary name this process tries first (its own
+// number, serials 1 to 512: four were all it tried once, so such folders
+// stopped every repair there), planted before it writes.
+void plant_folders_and_unpack(const std::wstring& target, const std::string& attached) {
+  const std::wstring prefix = target + L"\\~quorin-" + std::to_wstring(GetCurrentProcessId()) + L"-";
+  for (int serial = 1; serial <= 512; ++serial) {
+    CreateDirectoryW((prefix + std::to_wstring(serial) + L".tmp").c_str(), nullptr);
+  }
+  unpack_and_exit(target, attached);
+}
+
+TEST(Staging, TemporaryNamesTakenByFoldersAreSkipped) {
+  const std::wstring target = test_dir(L"planted-folders");
+  remove_tree(target);
+  make_folders(target);
+  EXPECT_EXIT(plant_folders_and_unpack(target, attached_archive({{u"app.exe", "first", {}}, {u"f.txt", "placed", {}}})),
+              ::testing::ExitedWithCode(0), "");
+  EXPECT_EQ(read_file(target + L"\\f.txt"), "placed");
+  EXPECT_EQ(read_file(target + L"\\app.exe"), "first");
+  remove_tree(target);
+}
+
+// --- Links inside the target directory -----------------------------------------
+
+struct LinkLayout {
+  std::wstring root;  // empty: no folder link can be made here
+  bool file_link;
+};
+
+// root\user-data holds the user's files (keep.txt, file.txt and a temporary
+// of a killed run); root\target\data is a link to it, root\moved-target a
+// link to root\real-target, root\file-target\file.txt a link to
+// user-data\file.txt. Under Wine they are planted from the Unix side
+// (tests/scripts/plant_links.sh, QUORIN_UNIX_LINKS); elsewhere made here.
+LinkLayout link_layout() {
+  char unix_root[1024];
+  const DWORD n = GetEnvironmentVariableA("QUORIN_UNIX_LINKS", unix_root, sizeof unix_root);
+  if (n > 0 && n < sizeof unix_root) {
+    // Wine's drive Z: is the Unix root.
+    std::wstring root = L"Z:";
+    for (DWORD i = 0; i < n; ++i) root += unix_root[i] == '/' ? L'\\' : static_cast<wchar_t>(unix_root[i]);
+    return {root, true};
+  }
+  const std::wstring root = test_dir(L"links");
+  remove_tree(root);
+  for (const wchar_t* folder : {L"\\user-data", L"\\target", L"\\real-target", L"\\file-target"}) {
+    make_folders(root + folder);
+  }
+  write_file(root + L"\\user-data\\keep.txt", "kept");
+  write_file(root + L"\\user-data\\~quorin-1-1.tmp", "left by a killed run");
+  set_write_times(root + L"\\user-data\\~quorin-1-1.tmp", kOldFileTime);
+  write_file(root + L"\\user-data\\file.txt", "the user's own");
+  if (!make_link(root + L"\\target\\data", root + L"\\user-data", true) ||
+      !make_link(root + L"\\moved-target", root + L"\\real-target", true)) {
+    return {L"", false};
+  }
+  return {root, make_link(root + L"\\file-target\\file.txt", root + L"\\user-data\\file.txt", false)};
+}
+
+// A link planted inside the target directory (target\data to the user's
+// folder) is not followed: the start stops naming the file, and nothing is
+// made, written or deleted where the link points, even below it.
+TEST(Links, FolderLinkInsideTheTargetIsNotFollowed) {
+  const LinkLayout layout = link_layout();
+  if (layout.root.empty()) GTEST_SKIP() << "no folder link can be made here";
+  const std::wstring target = layout.root + L"\\target";
+  // Names only: where the system lets the test make links, the death test's
+  // own process makes the layout afresh.
+  const auto user_files = [&] {
+    std::vector<std::wstring> names;
+    for (const auto& [name, item] : snapshot_tree(layout.root + L"\\user-data")) names.push_back(name);
+    return names;
+  };
+  const std::vector<std::wstring> planted = {L"file.txt", L"keep.txt", L"~quorin-1-1.tmp"};
+  ASSERT_EQ(user_files(), planted);
+  for (const std::u16string name : {u"data\\new.txt", u"data\\sub\\deep.txt"}) {
+    const std::wstring file = target + L"\\" + std::wstring(name.begin(), name.end());
+    EXPECT_EXIT(unpack_and_exit(target, attached_archive({{u"app.exe", "first", {}}, {name, "new", {}}})),
+                ::testing::ExitedWithCode(2), literally("Error, failed to open '" + narrow(file) + "' for writing.\n"))
+        << narrow(file);
+    EXPECT_EQ(user_files(), planted) << narrow(file);
+  }
+}
+
+// The target directory itself may be a link: users move a cache that way.
+TEST(Links, TargetDirectoryThatIsALinkIsFollowed) {
+  const LinkLayout layout = link_layout();
+  if (layout.root.empty()) GTEST_SKIP() << "no folder link can be made here";
+  unpack_into(layout.root + L"\\moved-target",
+              attached_archive({{u"app.exe", "first", {}}, {u"data\\f.txt", "placed", {}}}));
+  EXPECT_EQ(read_file(layout.root + L"\\real-target\\data\\f.txt"), "placed");
+}
+
+// A file that is a link is replaced by the file placed over it, never
+// written through: the rename replaces the link itself.
+TEST(Links, FileLinkIsReplacedNotWrittenThrough) {
+  const LinkLayout layout = link_layout();
+  if (!layout.file_link) GTEST_SKIP() << "no file link can be made here";
+  const std::wstring target = layout.root + L"\\file-target";
+  unpack_into(target, attached_archive({{u"app.exe", "first", {}}, {u"file.txt", "placed", {}}}));
+  EXPECT_EQ(read_file(target + L"\\file.txt"), "placed");
+  EXPECT_EQ(read_file(layout.root + L"\\user-data\\file.txt"), "the user's own");
 }
 
 }  // namespace

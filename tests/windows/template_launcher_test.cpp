@@ -45,6 +45,28 @@ TEST(TemplateLauncher, RememberedValuesNameTheDirectoryAndReachTheChild) {
   remove_tree(directory);
 }
 
+// The user moves the cache with an absolute folder in QUORIN_CACHE_DIR; a
+// relative one leaves it in the local application-data folder.
+TEST(TemplateLauncher, CacheDirVariableMovesWhereTheLauncherUnpacks) {
+  const struct {
+    std::wstring value;
+    std::wstring cache;
+  } cases[] = {
+      {test_dir(L"moved-cache\\"), test_dir(L"moved-cache")},
+      {L"moved-cache", local_app_data()},
+  };
+  for (const auto& c : cases) {
+    ProcessOptions options;
+    options.env = {{L"QUORIN_CACHE_DIR", c.value}};
+    const ProcessResult run = run_process(quoted(launcher_path(L"template_cache_dir")), options);
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    const std::wstring directory = c.cache + L"\\quorin-tests\\template_cache_dir";
+    EXPECT_EQ(report_value(run.out, "module"), narrow(directory + L"\\app.exe")) << narrow(c.value);
+    remove_tree(directory);
+  }
+  remove_tree(test_dir(L"moved-cache"));
+}
+
 TEST(TemplateLauncher, ProgramBaseUnpacksBesideTheLauncher) {
   const ProcessResult run = run_process(quoted(launcher_path(L"template_program_base")));
   ASSERT_EQ(run.exit_code, 0u) << run.err;

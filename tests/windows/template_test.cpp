@@ -293,6 +293,37 @@ TEST(Folders, HomeAndCacheDirAreTheShellFolders) {
   EXPECT_EQ(expand(L"{Cache_Dir}\\x").text, local_app_data() + L"\\x");
 }
 
+// QUORIN_CACHE_DIR moves the cache when it holds an absolute folder, trimmed
+// as the folder it replaces; any other value leaves the cache where it was.
+TEST(Folders, CacheDirVariableMovesTheCacheOnlyToAnAbsoluteFolder) {
+  const struct {
+    const wchar_t* value;  // nullptr: unset
+    std::wstring expected;
+  } cases[] = {
+      {L"D:\\moved\\cache\\\\", L"D:\\moved\\cache\\x"},
+      {L"\\\\server\\share\\cache", L"\\\\server\\share\\cache\\x"},
+      {L"D:\\", L"D:\\x"},
+      {L"moved\\cache", local_app_data() + L"\\x"},
+      {L"", local_app_data() + L"\\x"},
+      {nullptr, local_app_data() + L"\\x"},
+  };
+  for (const auto& c : cases) {
+    if (c.value == nullptr) {
+      unset_env(L"QUORIN_CACHE_DIR");
+    } else {
+      set_env(L"QUORIN_CACHE_DIR", c.value);
+    }
+    const Expansion result = expand(L"{CACHE_DIR}\\x");
+    EXPECT_TRUE(result.ok) << narrow(c.value != nullptr ? c.value : L"<unset>");
+    EXPECT_EQ(result.text, c.expected) << narrow(c.value != nullptr ? c.value : L"<unset>");
+  }
+  unset_env(L"QUORIN_CACHE_DIR");
+  // HOME is not moved with it.
+  set_env(L"QUORIN_CACHE_DIR", L"D:\\moved");
+  EXPECT_EQ(expand(L"{HOME}").text, profile_folder());
+  unset_env(L"QUORIN_CACHE_DIR");
+}
+
 TEST(Folders, BakedDefaultSpecLandsUnderTheLocalApplicationDataFolder) {
   const Expansion result = expand(quorin::generated::kTargetDirectorySpec);
   ASSERT_TRUE(result.ok);

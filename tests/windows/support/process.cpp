@@ -3,6 +3,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <winioctl.h>
 
 #include <cstdlib>
 #include <thread>
@@ -161,7 +162,10 @@ void remove_tree(const std::wstring& path) {
       const std::wstring name = found.cFileName;
       if (name == L"." || name == L"..") continue;
       const std::wstring child = path + L"\\" + name;
-      if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ==
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) {
+        RemoveDirectoryW(child.c_str());  // the link alone
+      } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
         remove_tree(child);
       } else {
         SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -171,6 +175,57 @@ void remove_tree(const std::wstring& path) {
     FindClose(search);
   }
   RemoveDirectoryW(path.c_str());
+}
+
+namespace {
+
+bool is_reparse_point(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// A junction's reparse data: the tag, the data's length, then the mount
+// point record, whose path buffer holds the substitute name ("\??\" and the
+// full path) and the print name, each with its terminator.
+struct JunctionData {
+  DWORD tag;
+  WORD data_len;
+  WORD reserved;
+  WORD substitute_offset, substitute_len, print_offset, print_len;
+  wchar_t names[2 * MAX_PATH + 8];
+};
+
+bool make_junction(const std::wstring& link, const std::wstring& to) {
+  const std::wstring substitute = L"\\??\\" + to;
+  if (2 * (substitute.size() + to.size() + 2) > sizeof(JunctionData{}.names)) return false;
+  if (!CreateDirectoryW(link.c_str(), nullptr)) return false;
+  HANDLE handle = CreateFileW(link.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  JunctionData data{};
+  data.tag = IO_REPARSE_TAG_MOUNT_POINT;
+  data.substitute_len = static_cast<WORD>(substitute.size() * sizeof(wchar_t));
+  data.print_offset = static_cast<WORD>(data.substitute_len + sizeof(wchar_t));
+  data.print_len = static_cast<WORD>(to.size() * sizeof(wchar_t));
+  substitute.copy(data.names, substitute.size());
+  to.copy(data.names + substitute.size() + 1, to.size());
+  data.data_len = static_cast<WORD>(4 * sizeof(WORD) + data.print_offset + data.print_len + sizeof(wchar_t));
+  DWORD returned = 0;
+  const BOOL set = DeviceIoControl(handle, FSCTL_SET_REPARSE_POINT, &data, 8 + data.data_len, nullptr, 0,
+                                   &returned, nullptr);
+  CloseHandle(handle);
+  return set != FALSE;
+}
+
+}  // namespace
+
+bool make_link(const std::wstring& link, const std::wstring& to, bool folder) {
+  constexpr DWORD kAllowUnprivileged = 0x2;  // SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE
+  const DWORD flags = kAllowUnprivileged | (folder ? SYMBOLIC_LINK_FLAG_DIRECTORY : 0);
+  if (CreateSymbolicLinkW(link.c_str(), to.c_str(), flags) && is_reparse_point(link)) return true;
+  if (!folder) return false;
+  RemoveDirectoryW(link.c_str());
+  return make_junction(link, to) && is_reparse_point(link);
 }
 
 std::wstring temp_dir() {

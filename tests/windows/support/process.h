@@ -53,8 +53,14 @@ bool file_exists(const std::wstring& path);
 bool directory_exists(const std::wstring& path);
 std::string read_file(const std::wstring& path);
 void write_file(const std::wstring& path, const std::string& bytes);
-// Removes a directory tree; fine when it does not exist.
+// Removes a directory tree; fine when it does not exist. A link inside it is
+// removed, never what it points to.
 void remove_tree(const std::wstring& path);
+// Makes link a symbolic link to the folder or file at to, where a user may
+// make one (developer mode), else, for a folder, a junction. True only when
+// the link is there as a reparse point afterwards: Wine 8.0 makes neither,
+// whatever its calls answer.
+bool make_link(const std::wstring& link, const std::wstring& to, bool folder);
 // The user's local application-data folder (CSIDL_LOCAL_APPDATA).
 std::wstring local_app_data();
 

@@ -90,10 +90,13 @@ bool join(wchar_t* dest, const wchar_t* folder, const wchar_t* name) {
 // it. The lock itself is a byte-range lock on its first byte (allowed past
 // the end of a file), which the system drops with its process. LockFileEx
 // needs read or write access; read alone opens a lock file in a folder the
-// user may not write to.
-HANDLE open_lock(const wchar_t* folder) {
+// user may not write to. A launcher makes the lock file only in its own
+// target folder (creation OPEN_ALWAYS); in another run's folder it opens an
+// existing one (OPEN_EXISTING): one made there just after that run removed
+// its own would keep the folder, without a record, for ever.
+HANDLE open_lock(const wchar_t* folder, DWORD creation) {
   if (!join(g_lock_path, folder, kLockName)) return INVALID_HANDLE_VALUE;
-  return CreateFileW(g_lock_path, GENERIC_READ, kShareAll, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(g_lock_path, GENERIC_READ, kShareAll, nullptr, creation, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 // True when the lock file at g_lock_path is on its way out: deleted by a
@@ -238,6 +241,9 @@ void remove_empty_folders(const wchar_t* path, std::size_t folder_len) {
   }
 }
 
+constexpr int kEmptyFolderTries = 20;
+constexpr DWORD kEmptyFolderPauseMilliseconds = 10;
+
 // Removes what the record names from folder, whose lock this process holds
 // exclusively through lock (closed here); when every name is gone, then the
 // record, the lock and the folder itself when nothing else is left in it.
@@ -293,7 +299,13 @@ void remove_recorded_folder(const wchar_t* folder, HANDLE lock, const wchar_t* c
   if (join(g_lock_path, folder, kLockName)) DeleteFileW(g_lock_path);
   if (join(g_record_path, folder, kRecordName)) DeleteFileW(g_record_path);
   CloseHandle(lock);
-  RemoveDirectoryW(folder);
+  // Another start looking at this folder's record or lock for a moment keeps
+  // their names until it lets go; the folder, empty then, is tried again a
+  // few times, as no later start would find a record to remove it by.
+  for (int tries = 0; !RemoveDirectoryW(folder) && GetLastError() == ERROR_DIR_NOT_EMPTY && tries < kEmptyFolderTries;
+       ++tries) {
+    Sleep(kEmptyFolderPauseMilliseconds);
+  }
 }
 
 // The folders earlier runs left beside the target folder: parent\<prefix>*,
@@ -326,7 +338,7 @@ void remove_leftovers(const expansion::PerRunSpec& per_run, const wchar_t* compa
     RecordFields fields;
     if (!read_own_record(g_leftover, company, product, data, fields)) continue;
     std::free(data);
-    HANDLE lock = open_lock(g_leftover);
+    HANDLE lock = open_lock(g_leftover, OPEN_EXISTING);
     if (lock == INVALID_HANDLE_VALUE) continue;
     if (!take_lock(lock, LOCKFILE_EXCLUSIVE_LOCK)) {
       CloseHandle(lock);
@@ -360,10 +372,10 @@ void lock_target_folder(bool make_folder) {
   if (g_lock != INVALID_HANDLE_VALUE) return;
   const ULONGLONG start = GetTickCount64();
   for (;;) {
-    HANDLE lock = open_lock(launcher::g_target_directory);
+    HANDLE lock = open_lock(launcher::g_target_directory, OPEN_ALWAYS);
     DWORD error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     if (error == ERROR_PATH_NOT_FOUND && make_folder && ensure_parent_directories(g_lock_path)) {
-      lock = open_lock(launcher::g_target_directory);
+      lock = open_lock(launcher::g_target_directory, OPEN_ALWAYS);
       error = lock == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
     }
     if (error == ERROR_ACCESS_DENIED && !lock_file_going()) return;

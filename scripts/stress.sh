@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The long forms of the reliability tests under Wine, in a prefix and a
 # fixtures folder of their own under /tmp: simultaneous starts, kills in the
-# middle of unpacking, damaged data, a full disk (as root), long child paths.
+# middle of unpacking, per-run folders of simultaneous starts, damaged data, a full disk (as root), long child paths.
 # Each test prints its figures; a failed test is a found fault. Run it under
 # nice -n 10 on a shared machine. Build first (bash scripts/test.sh).
 # Usage: scripts/stress.sh [--pack PATH]
@@ -38,7 +38,7 @@ scripts/wine-prefix start "$WINEPREFIX" >/dev/null
 scripts/full-disk-drive mount "$WINEPREFIX" "$work/full-disk"
 
 passed=0 failed=0
-for test in ${QUORIN_STRESS_ONLY:-payload_busy_test killed_launchers payload_mutant_test payload_full_disk_test child_long_path_test}; do
+for test in ${QUORIN_STRESS_ONLY:-payload_busy_test payload_target_folder_test killed_launchers payload_mutant_test payload_full_disk_test child_long_path_test}; do
   log=$work/$test.log
   start=$(date +%s)
   if [ "$test" = killed_launchers ]; then
@@ -48,7 +48,7 @@ for test in ${QUORIN_STRESS_ONLY:-payload_busy_test killed_launchers payload_mut
   fi
   if "${command[@]}" >"$log" 2>&1; then passed=$((passed + 1)); result=passed; else failed=$((failed + 1)); result=FAILED; fi
   echo "$test: $result in $(( $(date +%s) - start )) s"
-  grep -aE '^(simultaneous starts|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
+  grep -aE '^(simultaneous (per-run )?starts|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
   if [ "$result" = FAILED ]; then
     # What each failed round or case said, then the failed tests.
     grep -aE -A3 '^round [0-9]+: ' "$log" | head -40 | sed 's/^/  /' || true

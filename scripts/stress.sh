@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The long forms of the reliability tests under Wine, in a prefix and a
-# fixtures folder of their own under /tmp: simultaneous starts, kills in the
-# middle of unpacking, per-run folders of simultaneous starts, damaged data, a full disk (as root), long child paths.
+# fixtures folder of their own under /tmp: simultaneous starts (also of a
+# per-run launcher), kills in the middle of unpacking, damaged data, a full
+# disk (as root), long child paths.
 # Each test prints its figures; a failed test is a found fault. Run it under
 # nice -n 10 on a shared machine. Build first (bash scripts/test.sh).
 # Usage: scripts/stress.sh [--pack PATH]
@@ -31,7 +32,7 @@ cleanup() {
 trap cleanup EXIT
 
 echo "stress: packing with $pack ($QUORIN_MUTANTS mutants, a tree of $QUORIN_KILL_MIB MiB)"
-QUORIN_FIXTURE_SUBJECTS=reliability,mutants build/quorin_make_fixtures "$pack" build/windows/programs \
+QUORIN_FIXTURE_SUBJECTS=reliability,mutants,folder build/quorin_make_fixtures "$pack" build/windows/programs \
   "$QUORIN_FIXTURES" 2>&1 | grep -v 'quorin-pack: warning' || true
 [ -f "$QUORIN_FIXTURES/stamp" ] || { echo "stress: the fixtures failed to build" >&2; exit 1; }
 scripts/wine-prefix start "$WINEPREFIX" >/dev/null

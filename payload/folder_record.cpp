@@ -7,7 +7,9 @@
 //     lock is tried, never waited for);
 //   - only the names the record's index gives, the record, the lock and the
 //     launcher's temporaries of ended runs are deleted, then the folders that
-//     are empty, deepest first;
+//     are empty, deepest first; in a fixed folder another build placed, only
+//     the names of its record this build's index may not give, and those
+//     that stay are named in this build's record;
 //   - no reparse point (junction, symbolic link) is followed: a name whose
 //     way leads through one is skipped, and a name that is one is removed as
 //     a link;
@@ -56,6 +58,13 @@ constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 // The lock this launcher holds on its target folder, or none.
 HANDLE g_lock = INVALID_HANDLE_VALUE;
+
+// The index to record instead of this build's when files of an earlier build
+// are still to be removed (index_union_write), or none; heap, kept until exit.
+// When that index could not be made, the earlier build's record is kept.
+unsigned char* g_union = nullptr;
+std::uint64_t g_union_length = 0;
+bool g_keep_record = false;
 
 // Main thread only: the paths being worked on.
 wchar_t g_lock_path[kJoinedCap];
@@ -241,6 +250,56 @@ void remove_empty_folders(const wchar_t* path, std::size_t folder_len) {
   }
 }
 
+// Removes from folder the files index names, then the folders they leave
+// empty, deepest first. With keep, the names this build's index may also
+// give stay (names_may_be_one_file). pending, when given, holds a flag for
+// every entry, set for a name removed that is still there. True when every
+// name to remove is gone.
+bool remove_index_names(const wchar_t* folder, const unsigned char* index, std::uint64_t index_length,
+                        const unsigned char* keep, std::uint64_t keep_length, unsigned char* pending) {
+  IndexHeader header;
+  index_check(index, index_length, header);
+  // Where each entry starts, for the walk back up; without the room, the
+  // files go and the folders stay.
+  auto* offsets = static_cast<std::uint64_t*>(std::calloc(header.entries + 1, sizeof(std::uint64_t)));
+  const std::size_t folder_len = std::wcslen(folder);
+  g_checked_folder[0] = L'\0';
+  Way last_way = Way::kPlain;
+  bool all_gone = true;
+  std::uint64_t offset = kIndexHeaderSize;
+  for (std::uint64_t i = 0; i < header.entries; ++i) {
+    if (offsets != nullptr) offsets[i] = offset;
+    offset = index_read_entry(index, offset, g_entry);
+    if (keep != nullptr && index_may_hold(keep, keep_length, g_entry.name, g_entry.name_len)) {
+      if (offsets != nullptr) offsets[i] = UINT64_MAX;
+      continue;
+    }
+    bool gone = false;
+    if (join(g_file_path, folder, g_entry.name, g_entry.name_len)) {
+      const Way way = check_way(g_file_path, folder_len, last_way, true);
+      gone = way == Way::kGone || (way == Way::kPlain && remove_named(g_file_path));
+    }
+    if (!gone) {
+      all_gone = false;
+      if (pending != nullptr) pending[i] = 1;
+    }
+  }
+  // Folders are removed only down a way checked again to be plain: a
+  // junction's target is never emptied.
+  g_checked_folder[0] = L'\0';
+  g_tried_folder[0] = L'\0';
+  for (std::uint64_t i = header.entries; offsets != nullptr && i > 0; --i) {
+    if (offsets[i - 1] == UINT64_MAX) continue;
+    index_read_entry(index, offsets[i - 1], g_entry);
+    if (join(g_file_path, folder, g_entry.name, g_entry.name_len) &&
+        check_way(g_file_path, folder_len, last_way, false) == Way::kPlain) {
+      remove_empty_folders(g_file_path, folder_len);
+    }
+  }
+  std::free(offsets);
+  return all_gone;
+}
+
 constexpr int kEmptyFolderTries = 20;
 constexpr DWORD kEmptyFolderPauseMilliseconds = 10;
 
@@ -256,38 +315,7 @@ void remove_recorded_folder(const wchar_t* folder, HANDLE lock, const wchar_t* c
     CloseHandle(lock);
     return;
   }
-  IndexHeader header;
-  index_check(fields.index, fields.index_length, header);
-  // Where each entry starts, for the walk back up; without the room, the
-  // files go and the folders stay.
-  auto* offsets = static_cast<std::uint64_t*>(std::calloc(header.entries + 1, sizeof(std::uint64_t)));
-  const std::size_t folder_len = std::wcslen(folder);
-  g_checked_folder[0] = L'\0';
-  Way last_way = Way::kPlain;
-  bool all_gone = true;
-  std::uint64_t offset = kIndexHeaderSize;
-  for (std::uint64_t i = 0; i < header.entries; ++i) {
-    if (offsets != nullptr) offsets[i] = offset;
-    offset = index_read_entry(fields.index, offset, g_entry);
-    if (!join(g_file_path, folder, g_entry.name, g_entry.name_len)) {
-      all_gone = false;
-      continue;
-    }
-    const Way way = check_way(g_file_path, folder_len, last_way, true);
-    if (way == Way::kBlocked || (way == Way::kPlain && !remove_named(g_file_path))) all_gone = false;
-  }
-  // Folders are removed only down a way checked again to be plain: a
-  // junction's target is never emptied.
-  g_checked_folder[0] = L'\0';
-  g_tried_folder[0] = L'\0';
-  for (std::uint64_t i = header.entries; offsets != nullptr && i > 0; --i) {
-    index_read_entry(fields.index, offsets[i - 1], g_entry);
-    if (join(g_file_path, folder, g_entry.name, g_entry.name_len) &&
-        check_way(g_file_path, folder_len, last_way, false) == Way::kPlain) {
-      remove_empty_folders(g_file_path, folder_len);
-    }
-  }
-  std::free(offsets);
+  const bool all_gone = remove_index_names(folder, fields.index, fields.index_length, nullptr, 0, nullptr);
   std::free(data);
   remove_temporaries_in(folder);
   if (!all_gone) {
@@ -403,8 +431,89 @@ void lock_target_folder(bool make_folder) {
   }
 }
 
+void remove_earlier_build(const wchar_t* company, const wchar_t* product, const unsigned char* index,
+                          std::uint64_t index_length) {
+  if (g_lock != INVALID_HANDLE_VALUE || index == nullptr) return;
+  unsigned char* data = nullptr;
+  RecordFields fields;
+  const wchar_t* folder = launcher::g_target_directory;
+  if (!is_plain_folder(GetFileAttributesW(folder)) || !read_own_record(folder, company, product, data, fields)) return;
+  if (fields.digest == build_digest(index, index_length)) {
+    std::free(data);
+    return;
+  }
+  // The exclusive lock comes before any shared one: a process cannot turn
+  // its shared lock into an exclusive one without letting go of it first,
+  // and in that moment a removal could take the folder.
+  HANDLE lock = open_lock(folder, OPEN_ALWAYS);
+  if (lock != INVALID_HANDLE_VALUE && take_lock(lock, LOCKFILE_EXCLUSIVE_LOCK)) {
+    // Read again under the lock: the one the removal keeps to.
+    std::free(data);
+    if (!read_own_record(folder, company, product, data, fields)) data = nullptr;
+  } else {
+    if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
+    lock = INVALID_HANDLE_VALUE;
+  }
+  IndexHeader header;
+  if (data != nullptr) index_check(fields.index, fields.index_length, header);
+  auto* pending = data == nullptr ? nullptr : static_cast<unsigned char*>(std::calloc(header.entries + 1, 1));
+  bool all_gone = true;
+  // Without the room to track them, nothing is removed and the earlier
+  // build's record stays as it is.
+  if (data != nullptr && pending == nullptr) g_keep_record = true;
+  if (pending != nullptr && lock != INVALID_HANDLE_VALUE) {
+    all_gone = remove_index_names(folder, fields.index, fields.index_length, index, index_length, pending);
+  } else if (pending != nullptr) {
+    // Another start uses the folder: every file of the earlier build this
+    // one has not stays, and stays named in the record for a later start.
+    IndexEntry& entry = g_entry;
+    std::uint64_t offset = kIndexHeaderSize;
+    for (std::uint64_t i = 0; i < header.entries; ++i) {
+      offset = index_read_entry(fields.index, offset, entry);
+      if (!index_may_hold(index, index_length, entry.name, entry.name_len)) {
+        pending[i] = 1;
+        all_gone = false;
+      }
+    }
+  }
+  if (!all_gone) {
+    const std::uint64_t size = index_union_size(index, index_length, fields.index, fields.index_length, pending);
+    g_union = size == 0 ? nullptr : static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size)));
+    if (g_union != nullptr) {
+      index_union_write(g_union, index, index_length, fields.index, fields.index_length, pending);
+      g_union_length = size;
+    } else {
+      g_keep_record = true;
+    }
+  }
+  std::free(pending);
+  std::free(data);
+  if (lock == INVALID_HANDLE_VALUE) return;
+  // From exclusive to shared without a moment unlocked: the system lets the
+  // holder of an exclusive lock take a shared one on the same range, and the
+  // first unlock then lets go of the exclusive one. Where it refuses, the
+  // lock is let go and taken shared again, as any start takes it.
+  if (take_lock(lock, 0)) {
+    release_lock(lock);
+    g_lock = lock;
+    return;
+  }
+  release_lock(lock);
+  if (take_lock(lock, 0)) {
+    g_lock = lock;
+  } else {
+    CloseHandle(lock);
+  }
+}
+
 void record_target_folder(const wchar_t* company, const wchar_t* product, const unsigned char* index,
                           std::uint64_t index_length) {
+  // Files of an earlier build still to be removed stay named in the record.
+  if (g_keep_record) return;
+  if (g_union != nullptr) {
+    index = g_union;
+    index_length = g_union_length;
+  }
   const std::size_t company_len = std::wcslen(company), product_len = std::wcslen(product);
   const std::uint64_t size = record_size(company_len, product_len, index_length);
   // Without the lock, a record would let a removal take the folder in use.

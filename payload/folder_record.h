@@ -5,7 +5,9 @@
 // that placed the folder's files (payload/record.h). A folder of a per-run
 // spec is removed after the child has ended, and so are the ones earlier runs
 // of the same product left beside it (killed launchers), each only when no
-// one holds its lock, and only what its record names. Talks to the system
+// one holds its lock, and only what its record names. A folder of a fixed
+// spec that another build of the product placed loses the files that build
+// placed and this one has not, before the child starts. Talks to the system
 // (files, folders, locks).
 #pragma once
 
@@ -24,6 +26,18 @@ namespace quorin::payload {
 // while; a lock that cannot be had leaves the start to go on without one,
 // and then it writes no record and removes nothing of its folder.
 void lock_target_folder(bool make_folder);
+
+// For a fixed spec, before the folder is checked: when the target folder's
+// record names another build of this product, removes the files that build
+// placed and this one (index) has not, then the folders they leave empty,
+// so the child never loads a file its build dropped. Only while no other
+// process holds the folder's lock: this launcher takes it exclusively, then
+// holds it shared. What stays (another start uses the folder, a file in use)
+// stays named in the record this start writes, for a later start to remove.
+// Files the record does not name are never touched. Prints nothing and never
+// stops the start.
+void remove_earlier_build(const wchar_t* company, const wchar_t* product, const unsigned char* index,
+                          std::uint64_t index_length);
 
 // Writes the record of this build (company, product and the archive's index)
 // into the target folder, unless the record there already holds exactly

@@ -54,7 +54,109 @@ bool text_equals(const unsigned char* units, std::size_t len, const wchar_t* tex
   return true;
 }
 
+bool is_ascii_letter(std::uint32_t unit) { return (unit | 0x20) >= 'a' && (unit | 0x20) <= 'z'; }
+
+// The pending entries of earlier added up: their count, data and archive
+// bytes, and the bytes they take in an index; false when a total would pass 2^64.
+struct Pending {
+  std::uint64_t entries = 0;
+  std::uint64_t data_bytes = 0;
+  std::uint64_t archive_bytes = 0;
+  std::uint64_t index_bytes = 0;
+};
+
+bool count_pending(const unsigned char* earlier, std::uint64_t earlier_length, const unsigned char* pending,
+                   Pending& out) {
+  IndexHeader header;
+  index_check(earlier, earlier_length, header);
+  IndexEntry entry;
+  std::uint64_t offset = kIndexHeaderSize;
+  for (std::uint64_t i = 0; i < header.entries; ++i) {
+    const std::uint64_t next = index_read_entry(earlier, offset, entry);
+    if (pending[i] != 0) {
+      const std::uint64_t bytes = archive_entry_bytes(entry.name_len, entry.size);
+      if (entry.size > UINT64_MAX - out.data_bytes || bytes > UINT64_MAX - out.archive_bytes) return false;
+      ++out.entries;
+      out.data_bytes += entry.size;
+      out.archive_bytes += bytes;
+      out.index_bytes += next - offset;
+    }
+    offset = next;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool names_may_be_one_file(const wchar_t* a, std::size_t a_len, const wchar_t* b, std::size_t b_len) {
+  if (a_len != b_len) return false;
+  for (std::size_t i = 0; i < a_len; ++i) {
+    const std::uint32_t x = static_cast<std::uint32_t>(a[i]) & 0xFFFF, y = static_cast<std::uint32_t>(b[i]) & 0xFFFF;
+    if (x == y) continue;
+    if (is_ascii_letter(x) && is_ascii_letter(y) && (x | 0x20) == (y | 0x20)) continue;
+    if ((x >= 0x80 && (y >= 0x80 || is_ascii_letter(y))) || (y >= 0x80 && is_ascii_letter(x))) continue;
+    return false;
+  }
+  return true;
+}
+
+bool index_may_hold(const unsigned char* index, std::uint64_t index_length, const wchar_t* name, std::size_t name_len) {
+  // Called once for every name of another index: the checked index is not
+  // checked again, its count is read from its header.
+  if (index_length < kIndexHeaderSize + kIndexChecksumSize) return false;
+  const std::uint64_t entries = decode_u64_le(index + 8);
+  IndexEntry entry;
+  std::uint64_t offset = kIndexHeaderSize;
+  for (std::uint64_t i = 0; i < entries; ++i) {
+    offset = index_read_entry(index, offset, entry);
+    if (names_may_be_one_file(entry.name, entry.name_len, name, name_len)) return true;
+  }
+  return false;
+}
+
+std::uint64_t index_union_size(const unsigned char* index, std::uint64_t index_length, const unsigned char* earlier,
+                               std::uint64_t earlier_length, const unsigned char* pending) {
+  IndexHeader header;
+  index_check(index, index_length, header);
+  Pending more;
+  if (!count_pending(earlier, earlier_length, pending, more)) return 0;
+  if (more.data_bytes > UINT64_MAX - header.data_bytes || more.archive_bytes > UINT64_MAX - header.archive_bytes ||
+      more.index_bytes > kRecordSizeMax || index_length > kRecordSizeMax - more.index_bytes) {
+    return 0;
+  }
+  return index_length + more.index_bytes;
+}
+
+void index_union_write(unsigned char* out, const unsigned char* index, std::uint64_t index_length,
+                       const unsigned char* earlier, std::uint64_t earlier_length, const unsigned char* pending) {
+  const std::uint64_t size = index_union_size(index, index_length, earlier, earlier_length, pending);
+  if (size == 0) return;
+  IndexHeader header;
+  index_check(index, index_length, header);
+  Pending more;
+  count_pending(earlier, earlier_length, pending, more);
+  unsigned char* at = out;
+  for (unsigned char unit : kIndexMagic) *at++ = unit;
+  put_u32(at, kIndexVersion);
+  put_u64(at, header.entries + more.entries);
+  put_u64(at, header.data_bytes + more.data_bytes);
+  put_u64(at, header.archive_bytes + more.archive_bytes);
+  put_u64(at, header.attached_bytes);
+  const std::uint64_t own_entries = index_length - kIndexHeaderSize - kIndexChecksumSize;
+  for (std::uint64_t i = 0; i < own_entries; ++i) *at++ = index[kIndexHeaderSize + i];
+  IndexHeader earlier_header;
+  index_check(earlier, earlier_length, earlier_header);
+  IndexEntry entry;
+  std::uint64_t offset = kIndexHeaderSize;
+  for (std::uint64_t i = 0; i < earlier_header.entries; ++i) {
+    const std::uint64_t next = index_read_entry(earlier, offset, entry);
+    if (pending[i] != 0) {
+      for (std::uint64_t b = offset; b < next; ++b) *at++ = earlier[b];
+    }
+    offset = next;
+  }
+  put_u32(at, crc32_update(0, out, size - kIndexChecksumSize));
+}
 
 std::uint32_t build_digest(const unsigned char* index, std::uint64_t index_length) {
   return index_length < kIndexChecksumSize ? 0 : decode_u32_le(index + index_length - kIndexChecksumSize);

@@ -66,4 +66,29 @@ bool record_parse(const unsigned char* data, std::uint64_t length, RecordFields&
 bool record_names_product(const RecordFields& fields, const wchar_t* company, std::size_t company_len,
                           const wchar_t* product, std::size_t product_len);
 
+// True when names a and b may name one file on Windows, which folds letter
+// case as its file system's table says, one unit for one: the same length,
+// and at every unit the same unit, the same ASCII letter in either case, or
+// two units of which one is past ASCII and the other is past ASCII or a
+// letter (a fold this code does not know is taken to be one). A name kept by
+// mistake only stays on disk; one taken for another file would delete a file
+// of this build.
+bool names_may_be_one_file(const wchar_t* a, std::size_t a_len, const wchar_t* b, std::size_t b_len);
+
+// True when an entry of index (one index_check accepted) may name the file name.
+bool index_may_hold(const unsigned char* index, std::uint64_t index_length, const wchar_t* name, std::size_t name_len);
+
+// The index of a build with files an earlier build left pending: every entry
+// of index, then the entries i of earlier (both accepted by index_check) whose
+// pending[i] is not 0; its totals are recounted, its attached bytes are
+// index's. A record of it names this build's files and the ones still to
+// remove, and its digest is no build's, so a later start tries again.
+// 0 when the totals would pass 2^64 or the result kRecordSizeMax.
+std::uint64_t index_union_size(const unsigned char* index, std::uint64_t index_length, const unsigned char* earlier,
+                               std::uint64_t earlier_length, const unsigned char* pending);
+
+// Writes that index into out, which holds index_union_size(...) bytes.
+void index_union_write(unsigned char* out, const unsigned char* index, std::uint64_t index_length,
+                       const unsigned char* earlier, std::uint64_t earlier_length, const unsigned char* pending);
+
 }  // namespace quorin::payload

@@ -63,13 +63,6 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // The attached data must start with its signature.
   if (!payload::has_signature(attached_data, attached_length)) errors::fail_plain(errors::kHeaderMessage);
 
-  // The target folder's lock, held from before the folder is checked until
-  // the child has ended: no other launcher removes a folder in use. A folder
-  // made for this run alone is made now; any other that is not there yet is
-  // locked once placing has made it.
-  const expansion::PerRunSpec per_run = expansion::read_per_run(generated::kTargetDirectorySpec);
-  payload::lock_target_folder(per_run.per_run);
-
   // The archive's index, when the launcher carries a sound one for its
   // attached data: every file is checked from it, and a start that finds them
   // all current decodes nothing. Otherwise unpack through the reader; the
@@ -78,6 +71,18 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                    ? nullptr
                                    : reinterpret_cast<const unsigned char*>(&__ImageBase) + generated::kBaked.index_rva;
   const bool indexed = payload::index_take(index, generated::kBaked.index_length, attached_length);
+
+  // The target folder's lock, held from before the folder is checked until
+  // the child has ended: no other launcher removes a folder in use. A fixed
+  // folder that another build of this product placed loses that build's
+  // files this one has not, while no one else uses it. A folder made for this
+  // run alone is made now; any other that is not there yet is locked once
+  // placing has made it.
+  const expansion::PerRunSpec per_run = expansion::read_per_run(generated::kTargetDirectorySpec);
+  if (indexed && !per_run.per_run) {
+    payload::remove_earlier_build(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
+  }
+  payload::lock_target_folder(per_run.per_run);
   // A per-run folder's record goes in before its files, so that what a
   // killed or failed start leaves there is a later start's to remove.
   if (indexed && per_run.per_run) {

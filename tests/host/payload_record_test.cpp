@@ -95,4 +95,53 @@ TEST(PayloadRecord, DamageMakesNoRecord) {
   EXPECT_FALSE(parses(record(L"Acme", L"App", bad_index)));
 }
 
+TEST(PayloadRecord, NamesThatMayBeOneFile) {
+  const struct {
+    const wchar_t* a;
+    const wchar_t* b;
+    bool one_file;
+  } cases[] = {
+      {L"extra.lua", L"extra.lua", true},
+      {L"Data\\App.EXE", L"data\\app.exe", true},  // Windows folds letter case
+      {L"extra.lua", L"extra.lub", false},
+      {L"extra.lua", L"extra.lua2", false},
+      {L"a-b", L"a_b", false},              // not letters: no fold
+      {L"data\\x", L"data/x", false},      // separators are compared as stored
+      {L"caf\u00e9", L"CAF\u00c9", true},  // a fold past ASCII is taken to be one
+      {L"\u017ft", L"st", true},            // and so is one that may meet a letter
+      {L"\u00e9-", L"\u00e9_", false},
+      {L"\u00e9", L"1", false},
+  };
+  for (const auto& c : cases) {
+    const std::wstring a = c.a, b = c.b;
+    EXPECT_EQ(quorin::payload::names_may_be_one_file(a.c_str(), a.size(), b.c_str(), b.size()), c.one_file)
+        << "case " << (&c - cases);
+  }
+}
+
+TEST(PayloadRecord, UnionNamesThisBuildAndWhatIsPending) {
+  const std::string later = quorin::packer::index_bytes({{u"app.exe", 1000, 0x1234ABCD}, {u"keep.txt", 3, 2}}, 7000);
+  const std::string earlier =
+      quorin::packer::index_bytes({{u"app.exe", 900, 5}, {u"extra.lua", 9, 6}, {u"data\\x.txt", 4, 7}}, 5000);
+  const unsigned char pending[] = {0, 1, 0};
+  std::string joined(quorin::payload::index_union_size(bytes_of(later), later.size(), bytes_of(earlier), earlier.size(),
+                                                       pending),
+                     '\0');
+  ASSERT_NE(joined.size(), 0u);
+  quorin::payload::index_union_write(reinterpret_cast<unsigned char*>(joined.data()), bytes_of(later), later.size(),
+                                     bytes_of(earlier), earlier.size(), pending);
+  // The same bytes the packer would write for these entries: a sound index.
+  EXPECT_EQ(joined, quorin::packer::index_bytes(
+                        {{u"app.exe", 1000, 0x1234ABCD}, {u"keep.txt", 3, 2}, {u"extra.lua", 9, 6}}, 7000));
+  EXPECT_TRUE(quorin::payload::index_may_hold(bytes_of(joined), joined.size(), L"EXTRA.lua", 9));
+  EXPECT_FALSE(quorin::payload::index_may_hold(bytes_of(joined), joined.size(), L"data\\x.txt", 10));
+  // Its digest is no build's: a later start of this build tries again.
+  EXPECT_NE(quorin::payload::build_digest(bytes_of(joined), joined.size()),
+            quorin::payload::build_digest(bytes_of(later), later.size()));
+  // Nothing pending: this build's index.
+  const unsigned char none[] = {0, 0, 0};
+  EXPECT_EQ(quorin::payload::index_union_size(bytes_of(later), later.size(), bytes_of(earlier), earlier.size(), none),
+            later.size());
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 // The target folder's record and lock, end to end: a per-run launcher removes
 // its folder after its child and the folders of killed runs of its product;
 // folders that are not its own stay; a fixed spec keeps its folder and its
-// second start writes nothing. QUORIN_ROUNDS sets the rounds of simultaneous
+// second start writes nothing, and a later build of its product removes the
+// files the earlier one placed and it has not, unless the folder is in use.
+// QUORIN_ROUNDS sets the rounds of simultaneous
 // runs (default 2; a long run sets hundreds). Talks to the system (starts the
 // fixture launchers, kills one, reads and removes what they left).
 #include <windows.h>
@@ -78,7 +80,7 @@ struct RunInProgress {
   HANDLE child = nullptr;
 };
 
-RunInProgress start_run_in_progress(const wchar_t* sleep_ms) {
+RunInProgress start_run_in_progress(const wchar_t* sleep_ms, const wchar_t* name = L"folder_run") {
   RunInProgress run;
   CreateDirectoryW(test_dir(L"").c_str(), nullptr);
   CreateDirectoryW(kRunParent.c_str(), nullptr);
@@ -89,7 +91,7 @@ RunInProgress start_run_in_progress(const wchar_t* sleep_ms) {
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  std::wstring line = quoted(launcher_path(L"folder_run"));
+  std::wstring line = quoted(launcher_path(name));
   const BOOL created =
       CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
   SetEnvironmentVariableW(L"QUORIN_PROBE_SLEEP_MS", nullptr);
@@ -331,6 +333,106 @@ TEST(TargetFolder, FixedSpecKeepsItsFolderAndItsSecondStartWritesNothing) {
   EXPECT_EQ(after.ftLastWriteTime.dwHighDateTime, marked.dwHighDateTime);
   EXPECT_TRUE(file_exists(folder + L"\\data\\deep\\readme.txt"));
   remove_tree(folder);
+}
+
+const std::wstring kStaleFolder = test_dir(L"folder_stale");
+
+ProcessResult start_stale(const wchar_t* name) { return run_process(quoted(launcher_path(name))); }
+
+// Starts build A, then adds files of the user's beside its own.
+void place_build_a_and_user_files() {
+  remove_tree(kStaleFolder);
+  const ProcessResult earlier = start_stale(L"folder_stale_a");
+  ASSERT_EQ(earlier.exit_code, 0u) << earlier.err;
+  ASSERT_TRUE(file_exists(kStaleFolder + L"\\extra.lua"));
+  write_file(kStaleFolder + L"\\user.txt", "the user's");
+  write_file(kStaleFolder + L"\\data\\old\\mine.txt", "the user's too");
+}
+
+void expect_build_a_files_gone() {
+  EXPECT_FALSE(file_exists(kStaleFolder + L"\\extra.lua"));
+  EXPECT_FALSE(file_exists(kStaleFolder + L"\\data\\old\\x.txt"));
+  // Not the launcher's: they stay, and the folder holding one with them.
+  EXPECT_EQ(read_file(kStaleFolder + L"\\user.txt"), "the user's");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\data\\old\\mine.txt"), "the user's too");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\keep.txt"), "build B\n");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\data\\new.txt"), "new\n");
+  // The same file to Windows: kept as build A placed it, never removed.
+  EXPECT_EQ(names_in(kStaleFolder),
+            (std::vector<std::wstring>{L"Shared.txt", L"app.exe", L"data", L"keep.txt", L"user.txt",
+                                       L"~quorin-lock.bin", L"~quorin-record.bin"}));
+}
+
+// Takes the lock of the stale folder as a start (shared) or a removal
+// (exclusive) would; true when it was had (and let go again).
+bool lock_had(DWORD flags) {
+  HANDLE lock = CreateFileW((kStaleFolder + L"\\~quorin-lock.bin").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (lock == INVALID_HANDLE_VALUE) return false;
+  OVERLAPPED at = {};
+  const bool had = LockFileEx(lock, flags | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at) != 0;
+  if (had) UnlockFileEx(lock, 0, 1, 0, &at);
+  CloseHandle(lock);
+  return had;
+}
+
+TEST(TargetFolder, LaterBuildRemovesTheFilesTheEarlierPlacedAndItHasNot) {
+  place_build_a_and_user_files();
+  RunInProgress later = start_run_in_progress(L"1500", L"folder_stale_b");
+  ASSERT_NE(later.launcher, nullptr);
+  ASSERT_NE(later.child, nullptr);
+  // Gone before the child started, and while it runs its launcher holds the
+  // folder shared, as any start does: another start is let in, a removal not.
+  EXPECT_FALSE(file_exists(kStaleFolder + L"\\extra.lua"));
+  EXPECT_TRUE(lock_had(0));
+  EXPECT_FALSE(lock_had(LOCKFILE_EXCLUSIVE_LOCK));
+  wait_for_child(later);
+  WaitForSingleObject(later.launcher, INFINITE);
+  DWORD exit_code = 1;
+  GetExitCodeProcess(later.launcher, &exit_code);
+  CloseHandle(later.launcher);
+  EXPECT_EQ(exit_code, 0u);
+  expect_build_a_files_gone();
+  remove_tree(kStaleFolder);
+  remove_tree(kRunParent);
+}
+
+TEST(TargetFolder, LaterBuildLeavesAFolderInUseAndANextStartRemoves) {
+  place_build_a_and_user_files();
+  // Another start's lock, as a running launcher holds it.
+  HANDLE lock = CreateFileW((kStaleFolder + L"\\~quorin-lock.bin").c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(lock, INVALID_HANDLE_VALUE);
+  OVERLAPPED at = {};
+  ASSERT_TRUE(LockFileEx(lock, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+  const ProcessResult in_use = start_stale(L"folder_stale_b");
+  ASSERT_EQ(in_use.exit_code, 0u) << in_use.err;
+  EXPECT_EQ(in_use.err, "");
+  EXPECT_NE(report_value(in_use.out, "module"), "<absent>");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\extra.lua"), "return 1\n");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\data\\old\\x.txt"), "x\n");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\keep.txt"), "build B\n");
+  UnlockFileEx(lock, 0, 1, 0, &at);
+  CloseHandle(lock);
+
+  // The record still names them: the next start, alone, removes them.
+  const ProcessResult alone = start_stale(L"folder_stale_b");
+  ASSERT_EQ(alone.exit_code, 0u) << alone.err;
+  expect_build_a_files_gone();
+  remove_tree(kStaleFolder);
+}
+
+TEST(TargetFolder, LaterBuildLeavesTheFilesOfAnotherProduct) {
+  remove_tree(kStaleFolder);
+  const ProcessResult other = start_stale(L"folder_stale_other");
+  ASSERT_EQ(other.exit_code, 0u) << other.err;
+  const ProcessResult later = start_stale(L"folder_stale_b");
+  ASSERT_EQ(later.exit_code, 0u) << later.err;
+  EXPECT_EQ(read_file(kStaleFolder + L"\\extra.lua"), "return 1\n");
+  EXPECT_EQ(read_file(kStaleFolder + L"\\data\\old\\x.txt"), "x\n");
+  remove_tree(kStaleFolder);
 }
 
 }  // namespace

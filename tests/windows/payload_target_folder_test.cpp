@@ -424,6 +424,25 @@ TEST(TargetFolder, LaterBuildLeavesAFolderInUseAndANextStartRemoves) {
   remove_tree(kStaleFolder);
 }
 
+TEST(TargetFolder, LaterBuildLeavesAFileInUseForALaterStart) {
+  place_build_a_and_user_files();
+  // Open without leave to delete it, as a program the child left running.
+  HANDLE in_use = CreateFileW((kStaleFolder + L"\\extra.lua").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(in_use, INVALID_HANDLE_VALUE);
+  const ProcessResult while_open = start_stale(L"folder_stale_b");
+  CloseHandle(in_use);
+  ASSERT_EQ(while_open.exit_code, 0u) << while_open.err;
+  EXPECT_EQ(while_open.err, "");
+  EXPECT_TRUE(file_exists(kStaleFolder + L"\\extra.lua"));
+  EXPECT_FALSE(file_exists(kStaleFolder + L"\\data\\old\\x.txt"));
+
+  const ProcessResult closed = start_stale(L"folder_stale_b");
+  ASSERT_EQ(closed.exit_code, 0u) << closed.err;
+  expect_build_a_files_gone();
+  remove_tree(kStaleFolder);
+}
+
 TEST(TargetFolder, LaterBuildLeavesTheFilesOfAnotherProduct) {
   remove_tree(kStaleFolder);
   const ProcessResult other = start_stale(L"folder_stale_other");

@@ -188,6 +188,33 @@ bool make_junction(const std::wstring& link, const std::wstring& target) {
   return false;
 }
 
+// Launchers killed while their children run, one after another: each leaves
+// its folder, and one normal start removes them all. QUORIN_KILLS sets the
+// count (default 3).
+TEST(TargetFolder, FoldersOfKilledRunsGoWithOneStart) {
+  remove_tree(kRunParent);
+  const int kills = count_from_env("QUORIN_KILLS", 3);
+  int started = 0;
+  for (int k = 0; k < kills; ++k) {
+    RunInProgress run = start_run_in_progress(L"300");
+    if (run.launcher == nullptr || run.child == nullptr) continue;
+    ++started;
+    kill_launcher(run);
+    wait_for_child(run);
+  }
+  const std::size_t before = names_in(kRunParent).size();
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  const std::size_t left = names_in(kRunParent).size();
+  std::printf("per-run kills: %d launchers killed while their children ran, %zu folders left by them, "
+              "%zu left after one start\n",
+              started, before, left);
+  EXPECT_EQ(started, kills);
+  EXPECT_EQ(before, static_cast<std::size_t>(started));
+  EXPECT_EQ(left, 0u);
+  remove_tree(kRunParent);
+}
+
 TEST(TargetFolder, RemovalFollowsNoJunction) {
   remove_tree(kRunParent);
   const std::wstring outside = test_dir(L"folder_outside");

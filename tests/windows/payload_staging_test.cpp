@@ -252,11 +252,12 @@ TEST(Staging, TemporariesOfEndedRunsGoWhenAFileIsWrittenBesideThemAndNothingElse
 }
 
 // Folders under every temporary name this process tries first (its own
-// number, serials 1 to 512: four were all it tried once, so such folders
-// stopped every repair there), planted before it writes.
+// number, serials 1 to QUORIN_PLANTED, default 512: four were all it tried
+// once, so such folders stopped every repair there), planted before it writes.
 void plant_folders_and_unpack(const std::wstring& target, const std::string& attached) {
   const std::wstring prefix = target + L"\\~quorin-" + std::to_wstring(GetCurrentProcessId()) + L"-";
-  for (int serial = 1; serial <= 512; ++serial) {
+  const int planted = count_from_env("QUORIN_PLANTED", 512);
+  for (int serial = 1; serial <= planted; ++serial) {
     CreateDirectoryW((prefix + std::to_wstring(serial) + L".tmp").c_str(), nullptr);
   }
   unpack_and_exit(target, attached);

@@ -65,6 +65,8 @@ HANDLE g_lock = INVALID_HANDLE_VALUE;
 unsigned char* g_union = nullptr;
 std::uint64_t g_union_length = 0;
 bool g_keep_record = false;
+// The folder's record is this build's: found so, or written by this start.
+bool g_record_current = false;
 
 // Main thread only: the paths being worked on.
 wchar_t g_lock_path[kJoinedCap];
@@ -439,6 +441,9 @@ void remove_earlier_build(const wchar_t* company, const wchar_t* product, const 
   const wchar_t* folder = launcher::g_target_directory;
   if (!is_plain_folder(GetFileAttributesW(folder)) || !read_own_record(folder, company, product, data, fields)) return;
   if (fields.digest == build_digest(index, index_length)) {
+    // The record is this build's already: record_target_folder need not
+    // read it a second time to find that out.
+    g_record_current = true;
     std::free(data);
     return;
   }
@@ -508,8 +513,9 @@ void remove_earlier_build(const wchar_t* company, const wchar_t* product, const 
 
 void record_target_folder(const wchar_t* company, const wchar_t* product, const unsigned char* index,
                           std::uint64_t index_length) {
-  // Files of an earlier build still to be removed stay named in the record.
-  if (g_keep_record) return;
+  // Files of an earlier build still to be removed stay named in the record;
+  // a record found or written to be this build's is not looked at again.
+  if (g_keep_record || g_record_current) return;
   if (g_union != nullptr) {
     index = g_union;
     index_length = g_union_length;
@@ -521,7 +527,12 @@ void record_target_folder(const wchar_t* company, const wchar_t* product, const 
   auto* record = static_cast<unsigned char*>(std::malloc(static_cast<std::size_t>(size)));
   if (record == nullptr) return;
   record_write(record, company, company_len, product, product_len, index, index_length);
-  if (!join(g_record_path, launcher::g_target_directory, kRecordName) || file_holds(g_record_path, record, size)) {
+  if (!join(g_record_path, launcher::g_target_directory, kRecordName)) {
+    std::free(record);
+    return;
+  }
+  if (file_holds(g_record_path, record, size)) {
+    g_record_current = true;
     std::free(record);
     return;
   }
@@ -535,7 +546,11 @@ void record_target_folder(const wchar_t* company, const wchar_t* product, const 
     // At most kRecordSizeMax bytes: one write.
     const bool whole = WriteFile(file, record, static_cast<DWORD>(size), &written, nullptr) && written == size;
     CloseHandle(file);
-    if (!whole || !MoveFileExW(staged, g_record_path, MOVEFILE_REPLACE_EXISTING)) DeleteFileW(staged);
+    if (whole && MoveFileExW(staged, g_record_path, MOVEFILE_REPLACE_EXISTING)) {
+      g_record_current = true;
+    } else {
+      DeleteFileW(staged);
+    }
   }
   std::free(record);
 }

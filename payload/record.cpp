@@ -65,8 +65,10 @@ struct Pending {
   std::uint64_t index_bytes = 0;
 };
 
-bool count_pending(const unsigned char* earlier, std::uint64_t earlier_length, const unsigned char* pending,
-                   Pending& out) {
+// Walks the pending entries of earlier: adds them up in out and, when at is
+// not null, copies each one's bytes there; false when a total would pass 2^64.
+bool take_pending(const unsigned char* earlier, std::uint64_t earlier_length, const unsigned char* pending,
+                  Pending& out, unsigned char* at) {
   IndexHeader header;
   index_check(earlier, earlier_length, header);
   IndexEntry entry;
@@ -80,6 +82,7 @@ bool count_pending(const unsigned char* earlier, std::uint64_t earlier_length, c
       out.data_bytes += entry.size;
       out.archive_bytes += bytes;
       out.index_bytes += next - offset;
+      for (std::uint64_t b = offset; at != nullptr && b < next; ++b) *at++ = earlier[b];
     }
     offset = next;
   }
@@ -119,7 +122,7 @@ std::uint64_t index_union_size(const unsigned char* index, std::uint64_t index_l
   IndexHeader header;
   index_check(index, index_length, header);
   Pending more;
-  if (!count_pending(earlier, earlier_length, pending, more)) return 0;
+  if (!take_pending(earlier, earlier_length, pending, more, nullptr)) return 0;
   if (more.data_bytes > UINT64_MAX - header.data_bytes || more.archive_bytes > UINT64_MAX - header.archive_bytes ||
       more.index_bytes > kRecordSizeMax || index_length > kRecordSizeMax - more.index_bytes) {
     return 0;
@@ -134,7 +137,7 @@ void index_union_write(unsigned char* out, const unsigned char* index, std::uint
   IndexHeader header;
   index_check(index, index_length, header);
   Pending more;
-  count_pending(earlier, earlier_length, pending, more);
+  take_pending(earlier, earlier_length, pending, more, nullptr);
   unsigned char* at = out;
   for (unsigned char unit : kIndexMagic) *at++ = unit;
   put_u32(at, kIndexVersion);
@@ -144,17 +147,9 @@ void index_union_write(unsigned char* out, const unsigned char* index, std::uint
   put_u64(at, header.attached_bytes);
   const std::uint64_t own_entries = index_length - kIndexHeaderSize - kIndexChecksumSize;
   for (std::uint64_t i = 0; i < own_entries; ++i) *at++ = index[kIndexHeaderSize + i];
-  IndexHeader earlier_header;
-  index_check(earlier, earlier_length, earlier_header);
-  IndexEntry entry;
-  std::uint64_t offset = kIndexHeaderSize;
-  for (std::uint64_t i = 0; i < earlier_header.entries; ++i) {
-    const std::uint64_t next = index_read_entry(earlier, offset, entry);
-    if (pending[i] != 0) {
-      for (std::uint64_t b = offset; b < next; ++b) *at++ = earlier[b];
-    }
-    offset = next;
-  }
+  Pending copied;
+  take_pending(earlier, earlier_length, pending, copied, at);
+  at += copied.index_bytes;
   put_u32(at, crc32_update(0, out, size - kIndexChecksumSize));
 }
 

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 
 #include "child/command_line.h"
@@ -26,6 +27,8 @@ namespace {
 SRWLOCK g_child_lock = SRWLOCK_INIT;
 HANDLE g_child_process = nullptr;
 int g_child_uses = 0;
+// Set once, by the main thread, when the child has been created.
+std::atomic<unsigned long> g_started_child_id{0};
 
 void hold_new_child(HANDLE process) {
   AcquireSRWLockExclusive(&g_child_lock);
@@ -127,6 +130,7 @@ unsigned long run_child() {
   }
   CloseHandle(process.hThread);
   hold_new_child(process.hProcess);
+  g_started_child_id.store(process.dwProcessId, std::memory_order_release);
 
   DWORD exit_code = 0;
   WaitForSingleObject(process.hProcess, INFINITE);
@@ -134,6 +138,8 @@ unsigned long run_child() {
   give_up_child_use(process.hProcess);
   return exit_code;
 }
+
+unsigned long started_child_id() { return g_started_child_id.load(std::memory_order_acquire); }
 
 void stop_child() {
   HANDLE process = take_child_use();

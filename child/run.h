@@ -10,6 +10,10 @@ namespace quorin::child {
 // launch child" with the system error when it cannot be started.
 unsigned long run_child();
 
+// The process id of the child run_child has started; 0 before. Read from any
+// thread (the progress window looks for the child's first window by it).
+unsigned long started_child_id();
+
 // Gives a running child 5000 ms to end, then terminates it with exit code 0.
 // Does nothing when no child is held.
 void stop_child();

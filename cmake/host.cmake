@@ -14,7 +14,8 @@ add_compile_options(-Wall -Wextra -Wno-restrict)
 # The launcher's Windows-free logic, built for the host: one reader, one name
 # rule and one spec reader for the launcher and the packer.
 include(cmake/pure_sources.cmake)
-add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp errors/temporary_file_host.cpp)
+add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES} errors/hard_stop_host.cpp errors/temporary_file_host.cpp
+  errors/failure_box_host.cpp)
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_core PUBLIC PkgConfig::ZSTD PkgConfig::DEFLATE)
 

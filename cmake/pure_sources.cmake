@@ -3,6 +3,7 @@
 # library that the packer and the host tests link, and, instrumented, into the
 # fuzzers (tests/fuzz).
 set(QUORIN_PURE_SOURCES
+  errors/failure_text.cpp
   errors/report.cpp
   errors/system_text.cpp
   launcher/state.cpp

@@ -22,10 +22,13 @@ set_target_properties(zstd_mingw PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES "${QUORIN_ZSTD_PREFIX}/include")
 
 include(cmake/pure_sources.cmake)
-# How the pure code ends the process: the hard stop and the removal of the
-# current temporary file, which every ending makes first.
-add_library(quorin_ending STATIC errors/hard_stop.cpp errors/temporary_file.cpp)
+# How the pure code ends the process: the hard stop, the removal of the
+# current temporary file, which every ending makes first, and the failure box.
+add_library(quorin_ending STATIC errors/hard_stop.cpp errors/temporary_file.cpp errors/failure_box.cpp)
 target_include_directories(quorin_ending PUBLIC "${CMAKE_SOURCE_DIR}")
+# user32 is loaded in every launcher already (shell32 imports it): its imports
+# add no library to a start.
+target_link_libraries(quorin_ending PUBLIC user32)
 add_library(quorin_core STATIC ${QUORIN_PURE_SOURCES})
 target_include_directories(quorin_core PUBLIC "${CMAKE_SOURCE_DIR}")
 # The decoder comes from whoever links it: the launcher takes the
@@ -44,9 +47,10 @@ add_library(quorin_launcher STATIC
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp
-  child/run.cpp)
+  child/run.cpp
+  window/progress_window.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
-target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw shell32)
+target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw shell32 user32 gdi32)
 
 # The constants of the default build, for the stub and the tests that need them.
 add_library(quorin_default_constants STATIC generated/baked_constants.cpp)

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "errors/failure_box.h"
 #include "errors/fatal.h"
 #include "errors/messages.h"
 #include "errors/system_text.h"
@@ -25,6 +26,11 @@ void fail_system(const char* message, unsigned long code) {
     shown = system_text;
   }
   std::fprintf(stderr, kSystemErrorFormat, message, static_cast<long>(code), shown);
+  FailureArgs args;
+  args.texts[0] = message;
+  args.texts[1] = shown;
+  args.number = static_cast<long>(code);
+  show_failure_line(kSystemErrorFormat, args);
   // The text buffer is not released: the process is ending.
   std::exit(kFailureExitCode);
 }

@@ -19,6 +19,7 @@ using launcher::kPathCap;
 
 const unsigned char* g_index = nullptr;
 std::uint64_t g_count = 0;
+std::uint64_t g_data_bytes = 0;
 // Where each entry starts in the index, so that any thread can read any
 // entry; and what the check found (kCurrent, or 0: not current). Heap
 // arrays of g_count items, kept for the rest of the process.
@@ -92,12 +93,15 @@ bool index_take(const unsigned char* data, std::uint64_t length, std::uint64_t a
   }
   g_index = data;
   g_count = header.entries;
+  g_data_bytes = header.data_bytes;
   g_offsets = offsets;
   g_current = current;
   return true;
 }
 
 bool index_held() { return g_index != nullptr; }
+
+std::uint64_t index_data_bytes() { return g_data_bytes; }
 
 bool check_files_from_index() {
   if (g_count > 0) {

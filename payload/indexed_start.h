@@ -22,6 +22,9 @@ inline constexpr unsigned kCheckThreadCap = 4;
 bool index_take(const unsigned char* data, std::uint64_t length, std::uint64_t attached_length);
 bool index_held();
 
+// The index's total of data bytes (every entry's size added up); 0 without an index.
+std::uint64_t index_data_bytes();
+
 // Sets the child program path from the first entry (none for an empty
 // archive), then checks every file the index names in the target directory:
 // its size, then the CRC-32 of its content. True when every file is current.

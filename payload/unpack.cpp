@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cwchar>
 
 #include "errors/fatal.h"
@@ -32,6 +33,12 @@ wchar_t g_target_path[kPathCap];
 // The main thread's buffer for checking a file on disk.
 unsigned char g_check_buffer[kReadCheckCap];
 EntryHeader g_entry;
+// Written by the main thread alone; read by the progress window's thread.
+std::atomic<std::uint64_t> g_unpacked_bytes{0};
+
+void count_unpacked(std::uint64_t bytes) {
+  g_unpacked_bytes.store(g_unpacked_bytes.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
+}
 
 void seed_directory_cache() {
   static wchar_t home[kPathCap];
@@ -151,6 +158,8 @@ std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size
   return file_checksum(path, expected_size, g_check_buffer);
 }
 
+std::uint64_t unpacked_bytes() { return g_unpacked_bytes.load(std::memory_order_relaxed); }
+
 bool ensure_directory(const wchar_t* path) { return ready_directory(path) == Folder::kReady; }
 
 bool ensure_parent_directories(const wchar_t* file_path) {
@@ -219,6 +228,7 @@ void unpack_payload() {
       // A current file's data is read and dropped all the same: the stream
       // cannot be skipped, and the next name follows the data.
       payload_skip(size);
+      count_unpacked(size);
       continue;
     }
     ensure_parent_directories(g_target_path);
@@ -238,6 +248,7 @@ void unpack_payload() {
       crc = crc32_update(crc, piece, piece_size);
       write_piece(static_cast<HANDLE>(file.staged), piece, static_cast<DWORD>(piece_size));
       remaining -= piece_size;
+      count_unpacked(piece_size);
     }
     // Damaged data never takes the file's name: the reporter removes it.
     if (stored_checksum(crc) != stored) errors::fail_plain(errors::kDecodeMessage);

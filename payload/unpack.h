@@ -14,6 +14,11 @@ namespace quorin::payload {
 // decode attached data." and the real name keeps what it had.
 void unpack_payload();
 
+// How many of the archive's data bytes unpack_payload has gone through so
+// far, written or found current: the progress window's count, read from its
+// own thread while the main thread unpacks.
+std::uint64_t unpacked_bytes();
+
 // The checksum of the file at path (CRC-32, 0 stored as 1) when it is a file
 // of expected_size bytes; 0 when it is missing, unreadable or of another length.
 std::uint32_t existing_checksum(const wchar_t* path, std::uint64_t expected_size);

@@ -19,6 +19,7 @@ packages=(
   dpkg-dev python3 bc python3-matplotlib help2man
   openssl osslsigncode
   clang libclang-rt-dev
+  xvfb xauth x11-utils x11-apps
 )
 
 missing=()

@@ -6,10 +6,12 @@
 #include <cstdint>
 
 #include "child/run.h"
+#include "errors/failure_box.h"
 #include "errors/fatal.h"
 #include "errors/messages.h"
 #include "generated/baked.h"
 #include "launcher/env.h"
+#include "launcher/own_image.h"
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/folder_record.h"
@@ -19,10 +21,15 @@
 #include "payload/unpack.h"
 #include "template/expand.h"
 #include "template/per_run.h"
+#include "window/progress_window.h"
 
 // The image's own first byte: the attached data lies at an RVA from it, in a
 // section the packer adds after the stub's own.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+// Whether a first start that takes its time shows the progress window. A
+// console launcher (a console child's) never shows one.
+constexpr bool kProgressWindowAllowed = true;
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace quorin;
@@ -32,6 +39,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   // Keep the current directory out of the DLL search order.
   SetDllDirectoryW(L"");
+
+  // A failure shown in a box, where no one sees the line, is titled with the
+  // product's name.
+  errors::set_failure_title(generated::kProduct);
 
   // Values remembered by a parent launcher are never reused.
   launcher::env_unset("QUORIN_ONEFILE_START");
@@ -88,12 +99,17 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (indexed && per_run.per_run) {
     payload::record_target_folder(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
   }
+  // Files to write: a windowed launcher's first start shows a person that
+  // something happens once writing takes longer than a moment.
+  const bool progress_window = kProgressWindowAllowed && launcher::own_image_is_windowed();
   if (!indexed || !payload::check_files_from_index()) {
+    if (progress_window) window::start_progress_window(generated::kProduct, payload::index_data_bytes());
     if (!payload::payload_reader_open(attached_data, attached_length)) {
       errors::fail_plain(errors::kAllocationMessage);
     }
     payload::unpack_payload();
     payload::payload_reader_close();
+    if (progress_window) window::writing_ended();
   }
 
   // A folder that placing has just made is locked now: it holds no record
@@ -117,6 +133,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // finds no child once it has been waited for.
   const unsigned long exit_code = child::run_child();
   child::stop_child();
+  if (progress_window) window::close_progress_window();
 
   // A folder made for this run alone goes once its child has ended, and so
   // do the ones killed runs left beside it.

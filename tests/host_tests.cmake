@@ -80,3 +80,10 @@ set_tests_properties(wine_payload_staging_test PROPERTIES FIXTURES_REQUIRED "win
                      ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_UNIX_LINKS=${QUORIN_LINKS_DIR}")
 set_tests_properties(wine_payload_full_disk_test PROPERTIES FIXTURES_REQUIRED "wine;full_disk"
                      ENVIRONMENT "${QUORIN_WINE_ENV};QUORIN_FULL_DISK_DRIVE=U:")
+# What a person sees: the progress window and the failure box, under a
+# virtual display, in a Wine prefix of its own (scripts/display-session.sh).
+add_test(NAME wine_shown_windows
+         COMMAND xvfb-run -a -s "-screen 0 1024x768x24" bash "${CMAKE_SOURCE_DIR}/tests/scripts/shown_windows.sh"
+                 "$<TARGET_FILE:quorin-pack>" "${QUORIN_WINDOWS_BINARY_DIR}/programs" "${CMAKE_BINARY_DIR}/shown-windows"
+                 "${CMAKE_BINARY_DIR}/wineprefix-display")
+set_tests_properties(wine_shown_windows PROPERTIES TIMEOUT 600)

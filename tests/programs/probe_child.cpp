@@ -4,6 +4,9 @@
 //   QUORIN_PROBE_EXIT      exit code (decimal, or hex with 0x)
 //   QUORIN_PROBE_STDERR    a text to write to standard error
 //   QUORIN_PROBE_SLEEP_MS  how long to sleep before ending
+//   QUORIN_PROBE_WINDOW    a title: the sleep is spent with a visible window
+//                          of that title, as a windowed application's first
+//                          window
 //   QUORIN_PROBE_REPORT    a file to write the report to instead of stdout
 //   QUORIN_PROBE_VERIFY    a manifest in the probe's folder, "size crc name" lines
 //                          (UTF-8 names relative to that folder): every file it
@@ -100,6 +103,20 @@ bool verify_manifest(const std::wstring& folder, const std::wstring& manifest, s
   return all;
 }
 
+// A plain visible top-level window with the title, kept (its messages
+// handled) for milliseconds.
+void show_window_for(const std::wstring& title, DWORD milliseconds) {
+  HWND window = CreateWindowExW(0, L"STATIC", title.c_str(), WS_OVERLAPPEDWINDOW | WS_VISIBLE, 40, 40, 320, 120,
+                                nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  const ULONGLONG end = GetTickCount64() + milliseconds;
+  MSG message;
+  for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64()) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+  }
+  if (window != nullptr) DestroyWindow(window);
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -158,7 +175,13 @@ int wmain(int argc, wchar_t** argv) {
     std::fflush(stderr);
   }
   const std::wstring sleep_ms = env(L"QUORIN_PROBE_SLEEP_MS");
-  if (!sleep_ms.empty()) Sleep(static_cast<DWORD>(std::wcstoul(sleep_ms.c_str(), nullptr, 10)));
+  const DWORD sleep = sleep_ms.empty() ? 0 : static_cast<DWORD>(std::wcstoul(sleep_ms.c_str(), nullptr, 10));
+  const std::wstring window_title = env(L"QUORIN_PROBE_WINDOW");
+  if (!window_title.empty()) {
+    show_window_for(window_title, sleep);
+  } else if (sleep > 0) {
+    Sleep(sleep);
+  }
   const std::wstring exit_code = env(L"QUORIN_PROBE_EXIT");
   // ExitProcess keeps all 32 bits of the code (a return from wmain would too).
   if (!verified) ExitProcess(77);

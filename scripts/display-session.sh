@@ -1,0 +1,46 @@
+# Functions for looking at the launcher's windows under an X display (Xvfb,
+# through xvfb-run), sourced by the test of what a person sees and by
+# screenshot.sh. Wine runs in a prefix of the caller's own (WINEPREFIX): a
+# wineserver whose desktop started without a display never shows a window, so
+# the display's programs cannot share the prefix of the other Wine tests.
+
+here_display_session=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+
+# Starts the prefix's wineserver under $DISPLAY (creating the prefix on first
+# use). Wine draws the title bars itself: Xvfb has no window manager to draw
+# them, and a picture of a window should show its title.
+display_prefix_start() {
+  [ -n "${DISPLAY:-}" ] || { echo "display-session: no DISPLAY (run under xvfb-run)" >&2; return 1; }
+  export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  "$here_display_session/wine-prefix" start "$WINEPREFIX" >/dev/null
+  wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+}
+
+display_prefix_stop() {
+  "$here_display_session/wine-prefix" stop "$WINEPREFIX" >/dev/null
+}
+
+# Whether a top-level window titled exactly $1 is on the display.
+title_shown() {
+  xwininfo -root -tree 2>/dev/null | grep -qF "\"$1\": ("
+}
+
+# Whether that window is mapped: shown, not only made.
+title_viewable() {
+  xwininfo -name "$1" 2>/dev/null | grep -q 'Map State: IsViewable'
+}
+
+# Writes a PNG of the display ($1), cut to the window titled $2 with a margin
+# of 16 pixels around it; fails for a picture of one colour.
+take_shot() {
+  local png=$1 title=$2 geometry x y width height
+  geometry=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\": (" | head -n 1 |
+             sed -E 's/.* ([0-9]+)x([0-9]+)\+(-?[0-9]+)\+(-?[0-9]+) .*/\1 \2 \3 \4/')
+  read -r width height x y <<<"$geometry"
+  xwd -root -silent >"$png.xwd"
+  local status=0
+  python3 "$here_display_session/xwd-to-png.py" "$png.xwd" "$png" $((x - 16)) $((y - 16)) $((width + 32)) \
+    $((height + 32)) || status=$?
+  rm -f "$png.xwd"
+  return $status
+}

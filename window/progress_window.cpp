@@ -199,10 +199,19 @@ HWND show_window() {
   return window;
 }
 
+// A launcher its starter asked to run hidden (a script's hidden start, a
+// scheduled task) shows nothing of its own either.
+bool started_hidden() {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  GetStartupInfoW(&startup);
+  return (startup.dwFlags & STARTF_USESHOWWINDOW) != 0 && startup.wShowWindow == SW_HIDE;
+}
+
 DWORD WINAPI run_progress_window(void*) {
   // A quick start ends here: no window, no common controls.
   if (WaitForSingleObject(g_writing_ended, kShowAfterMilliseconds) != WAIT_TIMEOUT) return 0;
-  if (g_closing.load(std::memory_order_relaxed) || show_window() == nullptr) return 0;
+  if (g_closing.load(std::memory_order_relaxed) || started_hidden() || show_window() == nullptr) return 0;
   MSG message;
   // GetMessageW gives 0 for WM_QUIT and -1 for a failure: both end the loop.
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

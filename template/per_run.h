@@ -22,4 +22,9 @@ struct PerRunSpec {
 // last component: in_last_component is false.
 PerRunSpec read_per_run(const wchar_t* spec);
 
+// The same for {BUILD}, which gives each build of a product a folder of its
+// own: per_run is true when the spec has it, and the rest tells where the
+// other builds' folders lie.
+PerRunSpec read_per_build(const wchar_t* spec);
+
 }  // namespace quorin::expansion

@@ -101,7 +101,7 @@ bool launch_may_pass(DWORD error) {
 
 }  // namespace
 
-unsigned long run_child() {
+unsigned long run_child(void (*while_child_runs)()) {
   STARTUPINFOW startup = {};
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -127,6 +127,7 @@ unsigned long run_child() {
   }
   CloseHandle(process.hThread);
   hold_new_child(process.hProcess);
+  if (while_child_runs != nullptr) while_child_runs();
 
   DWORD exit_code = 0;
   WaitForSingleObject(process.hProcess, INFINITE);

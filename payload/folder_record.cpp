@@ -26,6 +26,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "generated/baked_layout.h"
 #include "launcher/state.h"
 #include "launcher/wide_text.h"
 #include "payload/index.h"
@@ -379,6 +380,53 @@ void remove_leftovers(const expansion::PerRunSpec& per_run, const wchar_t* compa
   FindClose(search);
 }
 
+// The folders of other builds beside the target folder, newest first, as a
+// search of the parent lists them: at most kBuildsListed of them.
+constexpr std::size_t kBuildsListed = 256;
+struct BuildFolder {
+  wchar_t name[MAX_PATH];
+  ULONGLONG written;  // the folder's last write: when its build placed its files
+};
+BuildFolder g_builds[kBuildsListed];
+
+ULONGLONG as_number(const FILETIME& time) {
+  return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// Lists into g_builds the folders parent\<prefix>* but own_name, newest
+// first; their count.
+std::size_t list_build_folders(const wchar_t* parent, const wchar_t* own_name, const expansion::PerRunSpec& per_build) {
+  if (!join(g_pattern, parent, per_build.name_prefix, per_build.name_prefix_len)) return 0;
+  const std::size_t pattern_len = std::wcslen(g_pattern);
+  if (pattern_len + 2 > kJoinedCap) return 0;
+  g_pattern[pattern_len] = L'*';
+  g_pattern[pattern_len + 1] = L'\0';
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileExW(g_pattern, FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  std::size_t count = 0;
+  do {
+    const wchar_t* name = found.cFileName;
+    if (!is_plain_folder(found.dwFileAttributes)) continue;
+    if (std::wcscmp(name, L".") == 0 || std::wcscmp(name, L"..") == 0 || _wcsicmp(name, own_name) == 0) continue;
+    // The pattern also meets short names: the long name must start with the prefix.
+    if (std::wcsncmp(name, per_build.name_prefix, per_build.name_prefix_len) != 0) continue;
+    // Insertion by time, newest first; past the room, the oldest drop out
+    // of this start's view and stay for a later one.
+    const ULONGLONG written = as_number(found.ftLastWriteTime);
+    std::size_t at = count;
+    while (at > 0 && g_builds[at - 1].written < written) --at;
+    if (at == kBuildsListed) continue;
+    const std::size_t last = count < kBuildsListed ? count : kBuildsListed - 1;
+    for (std::size_t i = last; i > at; --i) g_builds[i] = g_builds[i - 1];
+    launcher::copy_text(g_builds[at].name, MAX_PATH, name);
+    g_builds[at].written = written;
+    if (count < kBuildsListed) ++count;
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return count;
+}
+
 // True when the file at path holds exactly want[0, size).
 bool file_holds(const wchar_t* path, const unsigned char* want, std::uint64_t size) {
   HANDLE file = CreateFileW(path, GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
@@ -553,6 +601,38 @@ void record_target_folder(const wchar_t* company, const wchar_t* product, const 
     }
   }
   std::free(record);
+}
+
+void remove_other_builds(const expansion::PerRunSpec& per_build, std::uint32_t keep, const wchar_t* company,
+                         const wchar_t* product) {
+  if (!per_build.per_run || !per_build.in_last_component || keep == generated::kKeepEveryBuild) return;
+  static wchar_t parent[kPathCap];
+  launcher::copy_text(parent, kPathCap, launcher::g_target_directory);
+  const wchar_t* own_name = std::wcsrchr(launcher::g_target_directory, L'\\');
+  if (own_name == nullptr || own_name[1] == L'\0') return;
+  ++own_name;
+  launcher::cut_at_last_backslash(parent);
+  // A start with no more folders beside its own than it keeps reads no record.
+  const std::size_t listed = list_build_folders(parent, own_name, per_build);
+  if (listed <= keep) return;
+  std::uint32_t builds = 0;
+  for (std::size_t i = 0; i < listed; ++i) {
+    if (!join(g_leftover, parent, g_builds[i].name)) continue;
+    // A folder without a record of this product is none of ours, and counts
+    // as no build.
+    unsigned char* data = nullptr;
+    RecordFields fields;
+    if (!read_own_record(g_leftover, company, product, data, fields)) continue;
+    std::free(data);
+    if (builds++ < keep) continue;
+    HANDLE lock = open_lock(g_leftover, OPEN_EXISTING);
+    if (lock == INVALID_HANDLE_VALUE) continue;
+    if (!take_lock(lock, LOCKFILE_EXCLUSIVE_LOCK)) {
+      CloseHandle(lock);
+      continue;
+    }
+    remove_recorded_folder(g_leftover, lock, company, product);
+  }
 }
 
 void remove_per_run_folders(const expansion::PerRunSpec& per_run, const wchar_t* company, const wchar_t* product) {

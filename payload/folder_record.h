@@ -47,6 +47,15 @@ void remove_earlier_build(const wchar_t* company, const wchar_t* product, const 
 void record_target_folder(const wchar_t* company, const wchar_t* product, const unsigned char* index,
                           std::uint64_t index_length);
 
+// While the child runs, for a spec with {BUILD} in its last folder name
+// (per_build): removes the folders of other builds of this product beside
+// the target folder, but the keep newest (by their last write) and those whose
+// lock someone holds; only what each one's record names. kKeepEveryBuild
+// keeps them all. A start that finds no more folders beside its own than it
+// keeps reads nothing more. Never stops the launcher and prints nothing.
+void remove_other_builds(const expansion::PerRunSpec& per_build, std::uint32_t keep, const wchar_t* company,
+                         const wchar_t* product);
+
 // After the child has ended, for a per-run spec: removes the target folder
 // (its own lock released first, then taken exclusively), then, when the
 // per-run part is the folder's own name, the folders of earlier runs beside

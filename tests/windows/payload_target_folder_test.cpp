@@ -155,6 +155,68 @@ TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
   remove_tree(kRunParent);
 }
 
+// Releases of one product with the default spec, the cache moved to a test
+// folder: each start keeps its own build and the newest other one; a build
+// whose child runs stays, with every file, until a start after it has ended;
+// --keep-builds 0 keeps no other, all keeps every one; another product's
+// build and a folder without a record beside them are never touched.
+TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
+  const std::wstring cache = test_dir(L"folder_cache");
+  const std::wstring parent = cache + L"\\Acme\\Folder Release";
+  remove_tree(cache);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", cache.c_str());
+  // The folder a start ran its child in, below parent.
+  const auto start = [&](const wchar_t* name) {
+    const ProcessResult run = run_process(quoted(launcher_path(name)), {});
+    EXPECT_EQ(run.exit_code, 0u) << run.err;
+    const std::wstring module = widen(report_value(run.out, "module"));
+    const std::size_t cut = module.rfind(L'\\');
+    return cut == std::wstring::npos ? module : module.substr(parent.size() + 1, cut - parent.size() - 1);
+  };
+  const std::wstring other = start(L"folder_release_other");
+  make_user_folder(parent + L"\\1.0.0-user");
+  const auto expect_left = [&](std::vector<std::wstring> builds, const char* when) {
+    builds.insert(builds.end(), {other, L"1.0.0-user"});
+    std::sort(builds.begin(), builds.end());
+    EXPECT_EQ(names_in(parent), builds) << when;
+  };
+  std::vector<std::wstring> release(6);
+  std::size_t most = 0;
+  for (int r = 1; r <= 4; ++r) {
+    release[r] = start((L"folder_release_" + std::to_wstring(r)).c_str());
+    most = std::max(most, names_in(parent).size() - 2);
+    if (r == 1) {
+      expect_left({release[1]}, "release 1");
+    } else {
+      expect_left({release[r - 1], release[r]}, "releases 2 to 4");
+    }
+  }
+  // Release 4's child runs (its second start wrote nothing) while release 5
+  // keeps no other build: release 3 goes, release 4 stays whole.
+  RunInProgress running = start_run_in_progress(L"6000", L"folder_release_4");
+  ASSERT_NE(running.child, nullptr);
+  release[5] = start(L"folder_release_5_keep_0");
+  expect_left({release[4], release[5]}, "release 4 in use");
+  std::printf("five releases, default spec: at most %zu builds of the product on disk after a start\n",
+              std::max(most, names_in(parent).size() - 2));
+  EXPECT_EQ(WaitForSingleObject(running.child, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(read_file(parent + L"\\" + release[4] + L"\\release.txt"), "4\n");
+  EXPECT_TRUE(file_exists(parent + L"\\" + release[4] + L"\\app.exe"));
+  wait_for_child(running);
+  WaitForSingleObject(running.launcher, INFINITE);
+  CloseHandle(running.launcher);
+  start(L"folder_release_5_keep_0");
+  expect_left({release[5]}, "release 4 ended");
+  // Every build stays with all.
+  start(L"folder_release_1");
+  start(L"folder_release_5_keep_all");
+  expect_left({release[1], release[5]}, "keep all");
+  EXPECT_EQ(read_file(parent + L"\\1.0.0-user\\app.exe"), "mine");
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
+  remove_tree(cache);
+}
+
 // Makes link a junction (a mount point) to target; false where the system
 // makes none (Wine 8.0 has no reparse points), with nothing left at link.
 bool make_junction(const std::wstring& link, const std::wstring& target) {

@@ -217,6 +217,49 @@ TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
   remove_tree(cache);
 }
 
+// Two builds of one product that keep no other, started in turn, each start
+// of the second killed at a moment spread over its placing and its removal
+// of the first: every start of the first finds its files whole (its child
+// checks them all), and after one last start of the second only its folder
+// is left. QUORIN_KILLS sets the count (default 3).
+TEST(TargetFolder, RemovalKilledAtAnyMomentIsFinishedByTheNextStart) {
+  const std::wstring cache = test_dir(L"folder_cache");
+  const std::wstring parent = cache + L"\\Acme\\Folder Big";
+  remove_tree(cache);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", cache.c_str());
+  ProcessOptions verify;
+  verify.env = {{L"QUORIN_PROBE_VERIFY", L"manifest.txt"}};
+  const int kills = count_from_env("QUORIN_KILLS", 3);
+  int killed = 0;
+  for (int k = 0; k < kills; ++k) {
+    const ProcessResult first = run_process(quoted(launcher_path(L"folder_big_a")), verify);
+    ASSERT_EQ(first.exit_code, 0u) << "after kill " << k << ": " << first.out << first.err;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = quoted(launcher_path(L"folder_big_b"));
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 29 % 400)) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 9);
+      ++killed;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+  }
+  const ProcessResult last = run_process(quoted(launcher_path(L"folder_big_b")), verify);
+  ASSERT_EQ(last.exit_code, 0u) << last.out << last.err;
+  const std::vector<std::wstring> left = names_in(parent);
+  std::printf("removal of an older build killed: %d starts, %d killed before their end, %zu build folders left "
+              "after one more start\n",
+              kills, killed, left.size());
+  EXPECT_EQ(left.size(), 1u);
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
+  remove_tree(cache);
+}
+
 // Makes link a junction (a mount point) to target; false where the system
 // makes none (Wine 8.0 has no reparse points), with nothing left at link.
 bool make_junction(const std::wstring& link, const std::wstring& target) {

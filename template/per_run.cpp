@@ -1,4 +1,5 @@
-// Whether a target directory spec gives a new folder on every run. Pure code.
+// Whether a target directory spec gives a new folder on every run, or on
+// every build. Pure code.
 #include "template/per_run.h"
 
 #include "template/placeholders.h"

@@ -1,7 +1,9 @@
 // Whether a target directory spec gives a new folder on every run: one that
 // uses {PID}, {RANDOM}, {TIME} or {TIME_US} names a folder no later run
-// uses again, so the launcher removes it after its child has ended. Decided
-// from the spec's text alone. Pure code: no system calls.
+// uses again, so the launcher removes it after its child has ended; and
+// whether it gives one to every build ({BUILD}), beside which the folders of
+// the product's other builds lie. Decided from the spec's text alone. Pure
+// code: no system calls.
 #pragma once
 
 #include <cstddef>

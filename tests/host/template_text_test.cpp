@@ -144,7 +144,9 @@ TEST(PerRunSpec, PlaceholdersOfTheRunAndTheNamePrefix) {
   for (const auto& c : cases) {
     const PerRunSpec read = c.per_build ? read_per_build(c.spec) : read_per_run(c.spec);
     EXPECT_EQ(read.per_run, c.per_run || c.per_build) << c.spec;
-    if (c.per_build) EXPECT_FALSE(read_per_run(c.spec).per_run) << c.spec;
+    if (c.per_build) {
+      EXPECT_FALSE(read_per_run(c.spec).per_run) << c.spec;
+    }
     EXPECT_EQ(read.in_last_component, c.in_last_component) << c.spec;
     const std::wstring prefix = read.name_prefix == nullptr ? L"" : std::wstring(read.name_prefix, read.name_prefix_len);
     EXPECT_EQ(prefix, c.prefix) << c.spec;

@@ -160,12 +160,23 @@ TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
 // whose child runs stays, with every file, until a start after it has ended;
 // --keep-builds 0 keeps no other, all keeps every one; another product's
 // build and a folder without a record beside them are never touched.
-TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
-  const std::wstring cache = test_dir(L"folder_cache");
-  const std::wstring parent = cache + L"\\Acme\\Folder Release";
-  remove_tree(cache);
+// The cache moved to a fresh test folder for the launchers this process
+// starts (QUORIN_CACHE_DIR); the folder of product's builds in it.
+const std::wstring kCache = test_dir(L"folder_cache");
+std::wstring move_cache(const wchar_t* product) {
+  remove_tree(kCache);
   CreateDirectoryW(test_dir(L"").c_str(), nullptr);
-  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", cache.c_str());
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", kCache.c_str());
+  return kCache + L"\\Acme\\" + product;
+}
+
+void restore_cache() {
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
+  remove_tree(kCache);
+}
+
+TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
+  const std::wstring parent = move_cache(L"Folder Release");
   // The folder a start ran its child in, below parent.
   const auto start = [&](const wchar_t* name) {
     const ProcessResult run = run_process(quoted(launcher_path(name)), {});
@@ -213,8 +224,7 @@ TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
   start(L"folder_release_5_keep_all");
   expect_left({release[1], release[5]}, "keep all");
   EXPECT_EQ(read_file(parent + L"\\1.0.0-user\\app.exe"), "mine");
-  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
-  remove_tree(cache);
+  restore_cache();
 }
 
 // Two builds of one product that keep no other, started in turn, each start
@@ -223,11 +233,7 @@ TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
 // checks them all), and after one last start of the second only its folder
 // is left. QUORIN_KILLS sets the count (default 3).
 TEST(TargetFolder, RemovalKilledAtAnyMomentIsFinishedByTheNextStart) {
-  const std::wstring cache = test_dir(L"folder_cache");
-  const std::wstring parent = cache + L"\\Acme\\Folder Big";
-  remove_tree(cache);
-  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
-  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", cache.c_str());
+  const std::wstring parent = move_cache(L"Folder Big");
   ProcessOptions verify;
   verify.env = {{L"QUORIN_PROBE_VERIFY", L"manifest.txt"}};
   const int kills = count_from_env("QUORIN_KILLS", 3);
@@ -256,8 +262,7 @@ TEST(TargetFolder, RemovalKilledAtAnyMomentIsFinishedByTheNextStart) {
               "after one more start\n",
               kills, killed, left.size());
   EXPECT_EQ(left.size(), 1u);
-  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
-  remove_tree(cache);
+  restore_cache();
 }
 
 // Makes link a junction (a mount point) to target; false where the system

@@ -215,6 +215,52 @@ TEST(TargetFolder, FoldersOfKilledRunsGoWithOneStart) {
   remove_tree(kRunParent);
 }
 
+// Launchers killed at moments spread over a whole run, removal included:
+// whatever each leaves, one normal start removes, and a user's folder beside
+// them keeps every file. QUORIN_KILLS sets the count (default 3).
+TEST(TargetFolder, RunsKilledAtAnyMomentLeaveNothingAfterOneStart) {
+  remove_tree(kRunParent);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  CreateDirectoryW(kRunParent.c_str(), nullptr);
+  const std::wstring user_folder = kRunParent + L"\\run-user";
+  make_user_folder(user_folder);
+  const int kills = count_from_env("QUORIN_KILLS", 3);
+  int killed = 0;
+  for (int k = 0; k < kills; ++k) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = quoted(launcher_path(L"folder_run"));
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    // 0 to 150 ms: from before the folder is made to after the child has ended.
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 37 % 151)) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 9);
+      ++killed;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+  }
+  // A child whose launcher was killed may still be ending.
+  Sleep(300);
+  const std::size_t before = names_in(kRunParent).size() - 1;
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  std::printf("per-run kills at any moment: %d starts, %d killed before their end, %zu folders left by them, "
+              "%zu left after one start\n",
+              kills, killed, before, left.size() - 1);
+  EXPECT_EQ(left, std::vector<std::wstring>{L"run-user"});
+  for (const std::wstring& name : left) {
+    if (name == L"run-user") continue;
+    for (const std::wstring& inside : names_in(kRunParent + L"\\" + name)) std::printf("  left in %s: %s\n", narrow(name).c_str(), narrow(inside).c_str());
+  }
+  EXPECT_EQ(read_file(user_folder + L"\\app.exe"), "mine");
+  EXPECT_EQ(read_file(user_folder + L"\\data\\deep\\readme.txt"), "mine too");
+  EXPECT_TRUE(file_exists(user_folder + L"\\~quorin-lock.bin"));
+  remove_tree(kRunParent);
+}
+
 TEST(TargetFolder, RemovalFollowsNoJunction) {
   remove_tree(kRunParent);
   const std::wstring outside = test_dir(L"folder_outside");

@@ -5,7 +5,8 @@
 // that placed the folder's files (payload/record.h). A folder of a per-run
 // spec is removed after the child has ended, and so are the ones earlier runs
 // of the same product left beside it (killed launchers), each only when no
-// one holds its lock, and only what its record names. A folder of a fixed
+// one holds its lock, and only what its record names, or, without a record,
+// when it holds nothing but the launcher's own names. A folder of a fixed
 // spec that another build of the product placed loses the files that build
 // placed and this one has not, before the child starts. Talks to the system
 // (files, folders, locks).
@@ -50,7 +51,8 @@ void record_target_folder(const wchar_t* company, const wchar_t* product, const 
 // After the child has ended, for a per-run spec: removes the target folder
 // (its own lock released first, then taken exclusively), then, when the
 // per-run part is the folder's own name, the folders of earlier runs beside
-// it whose record names this product and whose lock no one holds. Never
+// it whose record names this product, or that hold nothing but the lock
+// file and temporaries of ended runs, and whose lock no one holds. Never
 // stops the launcher and prints nothing; what cannot be removed stays for a
 // later start.
 void remove_per_run_folders(const expansion::PerRunSpec& per_run, const wchar_t* company, const wchar_t* product);

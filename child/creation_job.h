@@ -16,8 +16,9 @@ namespace quorin::child {
 bool creation_job_attach(STARTUPINFOEXW& startup);
 
 // After the creation, whether it succeeded or not: from now on the child and
-// the processes it starts outlive the launcher, as any program's do. Closes
-// the job and empties startup's attribute list.
+// the processes it starts outlive the launcher, as any program's do (a
+// launcher killed in the moment before takes a child that has only just
+// begun with it). Closes the job and empties startup's attribute list.
 void creation_job_release(STARTUPINFOEXW& startup);
 
 }  // namespace quorin::child

@@ -24,7 +24,8 @@ namespace quorin::payload {
 // goes in before any file); otherwise it is left to placing: with no record
 // in it, no removal can take it until this launcher has placed its files and
 // locks it then. While a removal holds the folder it waits, for a short
-// while; a lock that cannot be had leaves the start to go on without one,
+// while, and a per-run folder that a removal took while it was still empty
+// is made again; a lock that cannot be had leaves the start to go on without one,
 // and then it writes no record and removes nothing of its folder.
 void lock_target_folder(bool make_folder);
 

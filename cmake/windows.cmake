@@ -44,6 +44,7 @@ add_library(quorin_launcher STATIC
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp
+  child/creation_job.cpp
   child/run.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")
 target_link_libraries(quorin_launcher PUBLIC quorin_core zstd_mingw shell32)

@@ -7,6 +7,7 @@
 #include <cwchar>
 
 #include "child/command_line.h"
+#include "child/creation_job.h"
 #include "errors/fatal.h"
 #include "errors/messages.h"
 #include "launcher/state.h"
@@ -102,15 +103,32 @@ bool launch_may_pass(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_INTERNAL_ERROR;
 }
 
+// Creates the child inside the creation job (child/creation_job.h), or as
+// it stands where there is none or the system refuses one (a launcher whose
+// own job allows no job below it); GetLastError tells a failure.
+bool create_child(const wchar_t* child_path, wchar_t* command_line, STARTUPINFOEXW& startup,
+                  PROCESS_INFORMATION& process) {
+  if (creation_job_attach(startup)) {
+    startup.StartupInfo.cb = sizeof startup;
+    const bool created = CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE,
+                                        NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                                        &startup.StartupInfo, &process) != FALSE;
+    creation_job_release(startup);
+    if (created) return true;
+  }
+  startup.StartupInfo.cb = sizeof startup.StartupInfo;
+  return CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
+                        &startup.StartupInfo, &process) != FALSE;
+}
+
 }  // namespace
 
-unsigned long run_child() {
-  STARTUPINFOW startup = {};
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
-  startup.cb = sizeof startup;
+unsigned long run_child(void (*while_child_runs)()) {
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.StartupInfo.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.StartupInfo.hStdError = GetStdHandle(STD_ERROR_HANDLE);
 
   wchar_t* command_line = const_cast<wchar_t*>(build_child_command_line());
   PROCESS_INFORMATION process = {};
@@ -119,10 +137,7 @@ unsigned long run_child() {
   const wchar_t* child_path = launchable_child_path();
   unsigned long waited = 0;
   for (unsigned long delay = kFirstLaunchRetryMilliseconds;; delay *= 2) {
-    if (CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,
-                       &startup, &process)) {
-      break;
-    }
+    if (create_child(child_path, command_line, startup, process)) break;
     const DWORD error = GetLastError();
     if (!launch_may_pass(error) || waited >= kLaunchRetryMilliseconds) errors::fail_system(errors::kLaunchMessage, error);
     Sleep(delay);
@@ -131,6 +146,7 @@ unsigned long run_child() {
   CloseHandle(process.hThread);
   hold_new_child(process.hProcess);
   g_started_child_id.store(process.dwProcessId, std::memory_order_release);
+  if (while_child_runs != nullptr) while_child_runs();
 
   DWORD exit_code = 0;
   WaitForSingleObject(process.hProcess, INFINITE);

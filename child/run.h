@@ -8,7 +8,9 @@ namespace quorin::child {
 // Starts launcher::g_child_program_path with the child command line, waits for
 // it and returns its exit code (1 when it cannot be queried). "Error, couldn't
 // launch child" with the system error when it cannot be started.
-unsigned long run_child();
+// while_child_runs, when given, is called once the child has started, before
+// the wait: work that need not delay the child.
+unsigned long run_child(void (*while_child_runs)() = nullptr);
 
 // The process id of the child run_child has started; 0 before. Read from any
 // thread (the progress window looks for the child's first window by it).

@@ -47,6 +47,7 @@ add_library(quorin_launcher STATIC
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp
+  child/creation_job.cpp
   child/run.cpp
   window/progress_window.cpp)
 target_include_directories(quorin_launcher PUBLIC "${CMAKE_SOURCE_DIR}")

@@ -21,6 +21,9 @@ struct BakedConstants {
   wchar_t version[kBakedVersionCap];
   std::uint64_t index_rva;     // 0 in the stub: no index
   std::uint64_t index_length;
+  wchar_t build[kBakedBuildCap];  // the stamp {BUILD} stands for
+  std::uint32_t keep_builds;      // other builds of the product kept; kKeepEveryBuild: all
+  std::uint32_t progress_window;  // 1: shown on a slow first start; 0: never
 };
 
 static_assert(sizeof(wchar_t) == 2, "the baked texts are UTF-16");
@@ -32,6 +35,9 @@ static_assert(offsetof(BakedConstants, product) == kBakedProductOffset);
 static_assert(offsetof(BakedConstants, version) == kBakedVersionOffset);
 static_assert(offsetof(BakedConstants, index_rva) == kBakedIndexRvaOffset);
 static_assert(offsetof(BakedConstants, index_length) == kBakedIndexLengthOffset);
+static_assert(offsetof(BakedConstants, build) == kBakedBuildOffset);
+static_assert(offsetof(BakedConstants, keep_builds) == kBakedKeepBuildsOffset);
+static_assert(offsetof(BakedConstants, progress_window) == kBakedProgressWindowOffset);
 static_assert(sizeof(BakedConstants) == kBakedSize);
 
 extern const BakedConstants kBaked;
@@ -40,5 +46,6 @@ inline const wchar_t* const kTargetDirectorySpec = kBaked.spec;
 inline const wchar_t* const kCompany = kBaked.company;
 inline const wchar_t* const kProduct = kBaked.product;
 inline const wchar_t* const kVersion = kBaked.version;
+inline const wchar_t* const kBuild = kBaked.build;
 
 }  // namespace quorin::generated

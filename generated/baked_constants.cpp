@@ -8,7 +8,7 @@ namespace quorin::generated {
 // The stub's constants, which the packer replaces in every launcher. No
 // attached data: the stub alone stops with the header message.
 extern const BakedConstants kBaked __attribute__((section(".qconst"), used)) = {
-    "quorin baked v2",
+    "quorin baked v3",
     0,
     0,
     // spec: "{CACHE_DIR}\Brindlex\PocketVariant\{VERSION}\20260923_175815"
@@ -21,6 +21,10 @@ extern const BakedConstants kBaked __attribute__((section(".qconst"), used)) = {
     {0x0033, 0x002E, 0x0031, 0x002E, 0x0039, 0x0035, 0},
     0,
     0,
+    // build: ""
+    {0},
+    1u,
+    1u,
 };
 
 }  // namespace quorin::generated

@@ -47,16 +47,22 @@ void locate_index(const unsigned char* block, std::uint64_t size, const PeImage&
   where.index_length = length;
 }
 
+// True when the block, of room bytes in the file, starts with magic and
+// holds at least the size of its version.
+bool block_is(const unsigned char* block, std::uint64_t room, const char (&magic)[16], std::size_t block_size) {
+  return room >= block_size && std::memcmp(block, magic, sizeof magic) == 0;
+}
+
 Result locate_in_launcher(const unsigned char* file, std::uint64_t size, const PeImage& image,
                           const PeSection& baked, AttachedLocation& where) {
-  // The block of an earlier packer ends before the index's fields.
+  // The block of an earlier packer ends after the index's fields (v2) or
+  // before them (v1).
   const unsigned char* block = file + baked.raw_offset;
-  const bool in_file = baked.raw_offset + std::uint64_t{baked.raw_size} <= size;
-  const bool with_index = in_file && baked.raw_size >= generated::kBakedSize &&
-                          std::memcmp(block, generated::kBakedMagic, sizeof generated::kBakedMagic) == 0;
-  const bool without_index = in_file && baked.raw_size >= generated::kBakedIndexRvaOffset &&
-                             std::memcmp(block, generated::kBakedMagicWithoutIndex,
-                                         sizeof generated::kBakedMagicWithoutIndex) == 0;
+  const std::uint64_t room = baked.raw_offset + std::uint64_t{baked.raw_size} <= size ? baked.raw_size : 0;
+  const bool with_index = block_is(block, room, generated::kBakedMagic, generated::kBakedSize) ||
+                          block_is(block, room, generated::kBakedMagicWithIndex, generated::kBakedSizeWithIndex);
+  const bool without_index =
+      block_is(block, room, generated::kBakedMagicWithoutIndex, generated::kBakedIndexRvaOffset);
   if (!with_index && !without_index) return fail("a launcher whose constants are damaged");
   if (with_index) locate_index(block, size, image, where);
   const std::uint64_t rva = read_le(file + baked.raw_offset + generated::kBakedAttachedRvaOffset, 8);
@@ -105,14 +111,12 @@ bool read_launcher_identity(const unsigned char* file, std::uint64_t size, Launc
   PeImage image;
   if (!read_pe_image(file, size, image)) return false;
   const PeSection* baked = find_section(image, generated::kBakedSectionName);
-  // Both blocks hold the texts before the index's fields.
-  if (baked == nullptr || baked->raw_offset + std::uint64_t{baked->raw_size} > size ||
-      baked->raw_size < generated::kBakedIndexRvaOffset) {
-    return false;
-  }
+  // Every block holds the texts before the index's fields.
+  if (baked == nullptr || baked->raw_offset + std::uint64_t{baked->raw_size} > size) return false;
   const unsigned char* block = file + baked->raw_offset;
-  if (std::memcmp(block, generated::kBakedMagic, sizeof generated::kBakedMagic) != 0 &&
-      std::memcmp(block, generated::kBakedMagicWithoutIndex, sizeof generated::kBakedMagicWithoutIndex) != 0) {
+  const bool current = block_is(block, baked->raw_size, generated::kBakedMagic, generated::kBakedSize);
+  if (!current && !block_is(block, baked->raw_size, generated::kBakedMagicWithIndex, generated::kBakedIndexRvaOffset) &&
+      !block_is(block, baked->raw_size, generated::kBakedMagicWithoutIndex, generated::kBakedIndexRvaOffset)) {
     return false;
   }
   // Up to the terminator, and never into it: the room's last unit is its own.
@@ -128,6 +132,10 @@ bool read_launcher_identity(const unsigned char* file, std::uint64_t size, Launc
   identity.spec = text(generated::kBakedSpecOffset, generated::kBakedSpecCap);
   identity.company = text(generated::kBakedCompanyOffset, generated::kBakedTextCap);
   identity.product = text(generated::kBakedProductOffset, generated::kBakedTextCap);
+  if (current) {
+    identity.build = text(generated::kBakedBuildOffset, generated::kBakedBuildCap);
+    identity.keep_builds = static_cast<std::uint32_t>(read_le(block + generated::kBakedKeepBuildsOffset, 4));
+  }
   identity.version = text(generated::kBakedVersionOffset, generated::kBakedVersionCap);
   identity.subsystem = image.subsystem;
   return true;

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "generated/baked_layout.h"
 #include "packer/archive_writer.h"
 #include "packer/platform.h"
 #include "packer/result.h"
@@ -41,6 +42,8 @@ Result locate_attached_data(const unsigned char* file, std::uint64_t size, Attac
 // and the subsystem in its headers.
 struct LauncherIdentity {
   std::u16string spec, company, product, version;
+  std::u16string build;  // the stamp {BUILD} stands for; empty before v3
+  std::uint32_t keep_builds = generated::kKeepEveryBuild;  // before v3, every build stays
   std::uint16_t subsystem = 0;
 };
 

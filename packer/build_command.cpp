@@ -133,6 +133,8 @@ Result read_build_options(const ParsedArgs& parsed, BuildRequest& request) {
     request.subsystem_option = it->second;
   }
   if (Result r = source_date_epoch(request.epoch); !r) return r;
+  if (Result r = keep_builds_option(parsed, request.constants.keep_builds); !r) return r;
+  if (Result r = progress_window_option(parsed, request.constants.progress_window); !r) return r;
   if (Result r = allowed_missing_dlls(parsed, request.allowed_dlls); !r) return r;
   request.output = path_from_text(parsed.values.at("--output"));
   return ok();
@@ -294,8 +296,8 @@ Result check_default_folders(const ParsedArgs& parsed, const BakedConstants& con
   return ok();
 }
 
-// The default spec's stamp: SOURCE_DATE_EPOCH, else the content's. For a
-// folder it is known once the archive is: a stamp of its length until then.
+// The build's stamp: SOURCE_DATE_EPOCH, else the content's. For a folder it
+// is known once the archive is: a stamp of its length until then.
 std::u16string first_stamp(const BuildRequest& request, const BuildInputs& inputs) {
   if (request.epoch) return date_time_stamp(*request.epoch);
   return content_stamp(request.from_attached ? inputs.attached_hash : 0);
@@ -317,7 +319,7 @@ std::u16string longest_name(const BuildInputs& inputs) {
 // Writes the launcher under OUT.partial-PID and renames it over OUT; facts
 // get what was written.
 Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildRequest& request, BuildFacts& facts) {
-  const bool stamp_from_content = !given(parsed, "--spec") && !request.epoch;
+  const bool stamp_from_content = !request.epoch;
   AttachedWriter write_attached = [&](std::FILE* out, std::uint64_t& length, std::string& index) {
     if (request.from_attached) {
       if (Result r = copy_attached(inputs.attached, out, length); !r) return r;
@@ -334,7 +336,7 @@ Result write_build(const ParsedArgs& parsed, const BuildInputs& inputs, BuildReq
     facts.files = stats.files;
     facts.archive_bytes = stats.archive_bytes;
     facts.attached_bytes = stats.attached_bytes;
-    if (stamp_from_content) request.constants.spec = default_spec(content_stamp(stats.content_hash));
+    if (stamp_from_content) request.constants.build = content_stamp(stats.content_hash);
     return ok();
   };
   StagedFile staged;
@@ -365,7 +367,7 @@ double ratio_of(const BuildFacts& facts) {
 
 // The spec as the launcher will expand it, but for the user's folders.
 std::string shown_spec(const BakedConstants& constants) {
-  return utf16_to_utf8(spec_as_shown(constants.spec, constants.company, constants.product, constants.version));
+  return utf16_to_utf8(spec_as_shown(constants.spec, constants.company, constants.product, constants.version, constants.build));
 }
 
 void print_summary(const fs::path& output, const BakedConstants& constants, const BuildFacts& facts) {
@@ -423,8 +425,9 @@ int run_build(const CommandSpec& command, const ParsedArgs& parsed) {
     if (Result r = check_default_folders(parsed, request.constants, usage); !r) {
       return usage ? usage_error(command, r.error) : report(r.error);
     }
-    request.constants.spec = default_spec(first_stamp(request, inputs));
+    request.constants.spec = default_spec();
   }
+  request.constants.build = first_stamp(request, inputs);
   if (!request.from_attached) {
     const std::string warning = path_room_warning(request.constants.spec, parsed.values.at("--child"));
     if (!warning.empty()) warn(facts, warning);

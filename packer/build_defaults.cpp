@@ -18,9 +18,9 @@ constexpr std::int64_t kLastSecondOf9999 = 253402300799;  // 9999-12-31 23:59:59
 
 }  // namespace
 
-std::u16string default_spec(const std::u16string& stamp) {
-  const std::string_view prefix = kDefaultSpecPrefix;
-  return std::u16string(prefix.begin(), prefix.end()) + stamp;
+std::u16string default_spec() {
+  const std::string_view spec = kDefaultSpec;
+  return std::u16string(spec.begin(), spec.end());
 }
 
 std::u16string date_time_stamp(std::int64_t seconds) {

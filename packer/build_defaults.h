@@ -14,12 +14,13 @@ namespace quorin::packer {
 
 inline constexpr char16_t kDefaultVersion[] = u"1.0.0";
 
-// The default spec: this prefix, then the stamp of the build as its last
-// folder, so every build of an application unpacks into a folder of its own.
-inline constexpr char kDefaultSpecPrefix[] = "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\";
+// The default spec: every build of an application unpacks into a folder of
+// its own, named by its version and its stamp ({BUILD}), beside the other
+// builds of the product, which the launcher can then remove.
+inline constexpr char kDefaultSpec[] = "{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}-{BUILD}";
 
-// kDefaultSpecPrefix and stamp.
-std::u16string default_spec(const std::u16string& stamp);
+// kDefaultSpec, as UTF-16.
+std::u16string default_spec();
 
 // "YYYYMMDD_HHMMSS" for seconds since 1970-01-01 in UTC, in the proleptic
 // Gregorian calendar, so every system gives the same text.

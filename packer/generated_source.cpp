@@ -52,6 +52,9 @@ std::string constants_source(const BakedConstants& constants, const std::string&
   out += wide_member("product", constants.product);
   out += wide_member("version", constants.version);
   out += "    0,\n    0,\n";
+  out += wide_member("build", constants.build);
+  out += "    " + std::to_string(constants.keep_builds) + "u,\n";
+  out += "    " + std::to_string(constants.progress_window) + "u,\n";
   out += "};\n\n}  // namespace quorin::generated\n";
   return out;
 }

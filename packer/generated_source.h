@@ -12,6 +12,9 @@ struct BakedConstants {
   std::u16string company;
   std::u16string product;
   std::u16string version;
+  std::u16string build;  // the stamp {BUILD} stands for
+  std::uint32_t keep_builds = 1;  // other builds of the product kept (kKeepEveryBuild: all)
+  std::uint32_t progress_window = 1;  // 1: auto, 0: never
 };
 
 // The defaults every launcher gets unless the packer is told otherwise.

@@ -63,6 +63,31 @@ Result compress_options(const ParsedArgs& parsed, CompressOptions& options) {
   return number_option(parsed, "--threads", 1, kMostThreads, options.threads);
 }
 
+Result keep_builds_option(const ParsedArgs& parsed, std::uint32_t& keep) {
+  const auto it = parsed.values.find("--keep-builds");
+  if (it == parsed.values.end()) return ok();
+  if (it->second == "all") {
+    keep = generated::kKeepEveryBuild;
+    return ok();
+  }
+  int count = 0;
+  if (Result r = number_option(parsed, "--keep-builds", 0, kMostKeptBuilds, count); !r) {
+    return fail(r.error + ", or all");
+  }
+  keep = static_cast<std::uint32_t>(count);
+  return ok();
+}
+
+Result progress_window_option(const ParsedArgs& parsed, std::uint32_t& shown) {
+  const auto it = parsed.values.find("--progress-window");
+  if (it == parsed.values.end()) return ok();
+  if (it->second != "auto" && it->second != "never") {
+    return fail("--progress-window '" + it->second + "': give auto or never");
+  }
+  shown = it->second == "auto" ? 1 : 0;
+  return ok();
+}
+
 Result check_baked_text(const char* option, const std::u16string& text) {
   const std::string name = option;
   if (text.find(u'\0') != std::u16string::npos) return fail(name + ": the text holds a NUL character");

@@ -3,6 +3,7 @@
 // Pure code.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "packer/archive_writer.h"
@@ -20,6 +21,14 @@ Result parse_version(const std::u16string& version, unsigned parts[4]);
 
 // --level and --threads.
 Result compress_options(const ParsedArgs& parsed, CompressOptions& options);
+
+// --keep-builds: how many other builds of the product a launcher keeps, 0 to
+// kMostKeptBuilds, or "all" (kKeepEveryBuild).
+inline constexpr int kMostKeptBuilds = 1000;
+Result keep_builds_option(const ParsedArgs& parsed, std::uint32_t& keep);
+
+// --progress-window: "auto" (1) or "never" (0).
+Result progress_window_option(const ParsedArgs& parsed, std::uint32_t& shown);
 
 // A text that a launcher carries, given by option ("--spec", "--company",
 // ...): never a NUL (the launcher reads up to the first); the spec never

@@ -105,9 +105,10 @@ std::string with_default(const char* text, const std::u16string& value) {
 const std::vector<CommandSpec>& commands() {
   // The texts that hold a default are made from the one place it is kept.
   static const std::string kBuildSpecHelp =
-      std::string("where the launcher unpacks, with placeholders such as {CACHE_DIR} (default: ") + kDefaultSpecPrefix +
-      " and a stamp of the build: 12 hex digits of the archive's content, or YYYYMMDD_HHMMSS from "
-      "SOURCE_DATE_EPOCH when it is set)";
+      std::string("where the launcher unpacks, with placeholders such as {CACHE_DIR}; {BUILD} is the stamp of the "
+                  "build: 12 hex digits of the archive's content, or YYYYMMDD_HHMMSS from SOURCE_DATE_EPOCH when it "
+                  "is set (default: ") +
+      kDefaultSpec + ")";
   static const std::string kBuildVersionHelp =
       "version, one to four numbers of 0 to 65535 (default: the child's own file version, else " +
       utf16_to_utf8(kDefaultVersion) + ")";
@@ -137,6 +138,12 @@ const std::vector<CommandSpec>& commands() {
         {"--subsystem", "console|windows",
          "the launcher's subsystem: console (a console opens or is shared) or windows (no console) (default: the "
          "child's)"},
+        {"--keep-builds", "N|all",
+         "with {BUILD} in the spec's last folder, how many other builds of the product a start keeps beside its "
+         "own, the newest; older ones not in use are removed (default: 1; all keeps every build)"},
+        {"--progress-window", "auto|never",
+         "auto: a launcher of a windowed program shows a progress window when its first start is slow (default: "
+         "auto)"},
         {"--original-filename", "TEXT", "OriginalFilename text (default: the file name of OUT.exe)"},
         {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},

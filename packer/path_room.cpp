@@ -20,6 +20,8 @@ std::size_t least_value_units(expansion::Placeholder placeholder, const BakedCon
     case Placeholder::kFileVersion:
     case Placeholder::kProductVersion:
       return constants.version.size();
+    case Placeholder::kBuild:
+      return constants.build.size();
     case Placeholder::kPid:
       return 1;
     case Placeholder::kRandom:

@@ -90,6 +90,13 @@ Result fill_baked_block(std::string& baked, const BakedConstants& constants, con
       !r) {
     return r;
   }
+  if (Result r = put_text(block, generated::kBakedBuildOffset, generated::kBakedBuildCap, constants.build,
+                          "the build's stamp");
+      !r) {
+    return r;
+  }
+  set_le(block + generated::kBakedKeepBuildsOffset, constants.keep_builds, 4);
+  set_le(block + generated::kBakedProgressWindowOffset, constants.progress_window, 4);
   set_le(block + generated::kBakedAttachedRvaOffset, layout.attached.rva, 8);
   set_le(block + generated::kBakedAttachedLengthOffset, place.length, 8);
   set_le(block + generated::kBakedIndexRvaOffset, place.index_length == 0 ? 0 : layout.attached.rva + place.index_offset, 8);

@@ -17,6 +17,8 @@
 #include <limits>
 #include <string>
 
+#include "packer/exit_status.h"
+
 namespace quorin::packer {
 
 MappedFile::~MappedFile() {
@@ -144,7 +146,7 @@ void on_interrupt(int) {
   }
   if (g_line_open) write_text("\n");
   write_text("quorin-pack: interrupted\n");
-  _exit(130);
+  _exit(kExitInterrupted);
 }
 
 }  // namespace

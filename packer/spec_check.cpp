@@ -5,6 +5,7 @@
 
 #include "packer/options.h"
 #include "packer/utf16.h"
+#include "template/per_run.h"
 #include "template/placeholders.h"
 #include "template/spec_reader.h"
 
@@ -148,6 +149,26 @@ std::string protected_folder(const std::u16string& spec) {
   return "";
 }
 
+// A spec that gives every build of the product one folder makes each start
+// of a new build remove the files the earlier one placed and this one has
+// not; one with {BUILD} in an earlier folder name gives every build its own,
+// but the launcher looks for the others beside the last folder only.
+std::string build_folder_warning(const std::u16string& spec, const std::wstring& wide) {
+  if (expansion::read_per_run(wide.c_str()).per_run) return "";
+  const expansion::PerRunSpec per_build = expansion::read_per_build(wide.c_str());
+  const std::string text = "--spec '" + utf16_to_utf8(spec) + "'";
+  if (!per_build.per_run) {
+    return text + " gives every build the same folder, where a new build's first start removes the files the " +
+           "earlier one placed and this one has not; with {BUILD} in its last folder name each build gets its " +
+           "own, the previous one stays for a downgrade and older ones are removed (--keep-builds)";
+  }
+  if (!per_build.in_last_component) {
+    return text + " has {BUILD} before its last folder name, so no start removes the folders of older builds; " +
+           "put it in the last one";
+  }
+  return "";
+}
+
 }  // namespace
 
 SpecCheck check_spec(const std::u16string& spec) {
@@ -198,11 +219,14 @@ SpecCheck check_spec(const std::u16string& spec) {
     check.warnings.push_back("--spec '" + utf16_to_utf8(spec) + "' lies under " + folder +
                              ", where a launcher started by a user without administrator rights cannot write");
   }
+  if (const std::string warning = build_folder_warning(spec, wide); !warning.empty()) {
+    check.warnings.push_back(warning);
+  }
   return check;
 }
 
 std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& company, const std::u16string& product,
-                             const std::u16string& version) {
+                             const std::u16string& version, const std::u16string& build) {
   using expansion::Placeholder;
   const std::wstring wide(spec.begin(), spec.end());
   expansion::SpecReader reader;
@@ -229,6 +253,9 @@ std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& c
       case Placeholder::kFileVersion:
       case Placeholder::kProductVersion:
         value = &version;
+        break;
+      case Placeholder::kBuild:
+        value = &build;
         break;
       default:
         break;

@@ -27,11 +27,11 @@ struct SpecCheck {
 SpecCheck check_spec(const std::u16string& spec);
 
 // The spec as the launcher will expand it, as far as the packer knows:
-// {COMPANY}, {PRODUCT} and {VERSION} ({FILE_VERSION}, {PRODUCT_VERSION}) are
-// the launcher's own constants and are put in; the user's folders ({CACHE_DIR},
+// {COMPANY}, {PRODUCT}, {VERSION} ({FILE_VERSION}, {PRODUCT_VERSION}) and
+// {BUILD} are the launcher's own constants and are put in; the user's folders ({CACHE_DIR},
 // {TEMP}, {HOME}, ...) and the values of each run ({PID}, {RANDOM}, {TIME},
 // ...) stay as written.
 std::u16string spec_as_shown(const std::u16string& spec, const std::u16string& company, const std::u16string& product,
-                             const std::u16string& version);
+                             const std::u16string& version, const std::u16string& build);
 
 }  // namespace quorin::packer

@@ -5,7 +5,8 @@
 // that placed the folder's files (payload/record.h). A folder of a per-run
 // spec is removed after the child has ended, and so are the ones earlier runs
 // of the same product left beside it (killed launchers), each only when no
-// one holds its lock, and only what its record names. A folder of a fixed
+// one holds its lock, and only what its record names, or, without a record,
+// when it holds nothing but the launcher's own names. A folder of a fixed
 // spec that another build of the product placed loses the files that build
 // placed and this one has not, before the child starts. Talks to the system
 // (files, folders, locks).
@@ -23,7 +24,8 @@ namespace quorin::payload {
 // goes in before any file); otherwise it is left to placing: with no record
 // in it, no removal can take it until this launcher has placed its files and
 // locks it then. While a removal holds the folder it waits, for a short
-// while; a lock that cannot be had leaves the start to go on without one,
+// while, and a per-run folder that a removal took while it was still empty
+// is made again; a lock that cannot be had leaves the start to go on without one,
 // and then it writes no record and removes nothing of its folder.
 void lock_target_folder(bool make_folder);
 
@@ -47,10 +49,20 @@ void remove_earlier_build(const wchar_t* company, const wchar_t* product, const 
 void record_target_folder(const wchar_t* company, const wchar_t* product, const unsigned char* index,
                           std::uint64_t index_length);
 
+// While the child runs, for a spec with {BUILD} in its last folder name
+// (per_build): removes the folders of other builds of this product beside
+// the target folder, but the keep newest (by their last write) and those whose
+// lock someone holds; only what each one's record names. kKeepEveryBuild
+// keeps them all. A start that finds no more folders beside its own than it
+// keeps reads nothing more. Never stops the launcher and prints nothing.
+void remove_other_builds(const expansion::PerRunSpec& per_build, std::uint32_t keep, const wchar_t* company,
+                         const wchar_t* product);
+
 // After the child has ended, for a per-run spec: removes the target folder
 // (its own lock released first, then taken exclusively), then, when the
 // per-run part is the folder's own name, the folders of earlier runs beside
-// it whose record names this product and whose lock no one holds. Never
+// it whose record names this product, or that hold nothing but the lock
+// file and temporaries of ended runs, and whose lock no one holds. Never
 // stops the launcher and prints nothing; what cannot be removed stays for a
 // later start.
 void remove_per_run_folders(const expansion::PerRunSpec& per_run, const wchar_t* company, const wchar_t* product);

@@ -49,7 +49,7 @@ for test in ${QUORIN_STRESS_ONLY:-payload_busy_test payload_target_folder_test k
   fi
   if "${command[@]}" >"$log" 2>&1; then passed=$((passed + 1)); result=passed; else failed=$((failed + 1)); result=FAILED; fi
   echo "$test: $result in $(( $(date +%s) - start )) s"
-  grep -aE '^(simultaneous (per-run )?starts|per-run kills|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
+  grep -aE '^(simultaneous (per-run )?starts|per-run kills|five releases|removal of an older build|killed mid-unpack|kill [0-9]+:|damaged data|child path|full disk|  the next start|\[  SKIPPED)' "$log" | sed 's/^/  /' || true
   if [ "$result" = FAILED ]; then
     # What each failed round or case said, then the failed tests.
     grep -aE -A3 '^round [0-9]+: ' "$log" | head -40 | sed 's/^/  /' || true

@@ -27,9 +27,25 @@
 // section the packer adds after the stub's own.
 extern "C" IMAGE_DOS_HEADER __ImageBase;
 
+namespace {
+
 // Whether a first start that takes its time shows the progress window. A
 // console launcher (a console child's) never shows one.
 constexpr bool kProgressWindowAllowed = true;
+
+// Whether the target folder is made for one run alone.
+bool g_folder_per_run = false;
+
+// The folders of other builds of this product go while the child runs: the
+// child never waits for them. A folder made for one run has no other builds.
+void remove_other_builds() {
+  using namespace quorin;
+  if (g_folder_per_run) return;
+  payload::remove_other_builds(expansion::read_per_build(generated::kTargetDirectorySpec),
+                               generated::kBaked.keep_builds, generated::kCompany, generated::kProduct);
+}
+
+}  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   using namespace quorin;
@@ -90,6 +106,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // run alone is made now; any other that is not there yet is locked once
   // placing has made it.
   const expansion::PerRunSpec per_run = expansion::read_per_run(generated::kTargetDirectorySpec);
+  g_folder_per_run = per_run.per_run;
   if (indexed && !per_run.per_run) {
     payload::remove_earlier_build(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
   }
@@ -131,7 +148,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
 
   // Run the child and wait for it; its exit code is ours. The final stop
   // finds no child once it has been waited for.
-  const unsigned long exit_code = child::run_child();
+  const unsigned long exit_code = child::run_child(remove_other_builds);
   child::stop_child();
   if (progress_window) window::close_progress_window();
 

@@ -196,6 +196,9 @@ bool append_placeholder(wchar_t* output, std::size_t capacity, Placeholder place
     case Placeholder::kProductVersion:
       append_text(output, capacity, generated::kVersion);
       return true;
+    case Placeholder::kBuild:
+      append_text(output, capacity, generated::kBuild);
+      return true;
     case Placeholder::kRandom:
       append_random(output, capacity);
       return true;

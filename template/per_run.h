@@ -1,7 +1,9 @@
 // Whether a target directory spec gives a new folder on every run: one that
 // uses {PID}, {RANDOM}, {TIME} or {TIME_US} names a folder no later run
-// uses again, so the launcher removes it after its child has ended. Decided
-// from the spec's text alone. Pure code: no system calls.
+// uses again, so the launcher removes it after its child has ended; and
+// whether it gives one to every build ({BUILD}), beside which the folders of
+// the product's other builds lie. Decided from the spec's text alone. Pure
+// code: no system calls.
 #pragma once
 
 #include <cstddef>
@@ -21,5 +23,10 @@ struct PerRunSpec {
 // Reads spec as the expander does. A spec ending in a backslash has an empty
 // last component: in_last_component is false.
 PerRunSpec read_per_run(const wchar_t* spec);
+
+// The same for {BUILD}, which gives each build of a product a folder of its
+// own: per_run is true when the spec has it, and the rest tells where the
+// other builds' folders lie.
+PerRunSpec read_per_build(const wchar_t* spec);
 
 }  // namespace quorin::expansion

@@ -9,7 +9,7 @@ namespace quorin::expansion {
 
 enum class Placeholder {
   kTemp, kProgram, kProgramBase, kProgramDir, kPid, kHome, kCacheDir, kCompany,
-  kProduct, kVersion, kFileVersion, kProductVersion, kRandom, kTimeUs, kTime,
+  kProduct, kVersion, kFileVersion, kProductVersion, kRandom, kTimeUs, kTime, kBuild,
 };
 
 struct PlaceholderName {
@@ -33,6 +33,9 @@ inline constexpr PlaceholderName kPlaceholders[] = {
     {L"RANDOM", Placeholder::kRandom},
     {L"TIME_US", Placeholder::kTimeUs},
     {L"TIME", Placeholder::kTime},
+    // The stamp of the build the packer bakes in: each build of a product
+    // gets a folder of its own, and the others can be told apart.
+    {L"BUILD", Placeholder::kBuild},
 };
 
 // The longest name the table holds has 15 units; the launcher collects names

@@ -7,7 +7,7 @@
 #     [DIRECTORY <dir>] [FILES <target or file>...] [OUTPUT <file>]
 #     [SPEC <text>] [COMPANY <text>] [PRODUCT <text>] [VERSION <x.y.z>] [ICON <file.ico>]
 #     [ORIGINAL_FILENAME <text>] [INTERNAL_NAME <text>] [FILE_DESCRIPTION <text>]
-#     [LEVEL <n>] [THREADS <n>])
+#     [LEVEL <n>] [THREADS <n>] [KEEP_BUILDS <n|all>] [PROGRESS_WINDOW <auto|never>])
 #
 # The application folder is staged under ${CMAKE_CURRENT_BINARY_DIR}/quorin/<name>
 # as links: DIRECTORY's tree, the CHILD and the FILES beside it (a CHILD inside
@@ -53,7 +53,8 @@ function(quorin_launcher_input out_path out_depends launcher role value types)
 endfunction()
 
 function(quorin_add_launcher name)
-  set(text_options SPEC COMPANY PRODUCT VERSION ORIGINAL_FILENAME INTERNAL_NAME FILE_DESCRIPTION LEVEL THREADS)
+  set(text_options SPEC COMPANY PRODUCT VERSION ORIGINAL_FILENAME INTERNAL_NAME FILE_DESCRIPTION LEVEL THREADS
+                   KEEP_BUILDS PROGRESS_WINDOW)
   cmake_parse_arguments(PARSE_ARGV 1 arg "" "CHILD;DIRECTORY;OUTPUT;ICON;${text_options}" "FILES")
   if(arg_UNPARSED_ARGUMENTS)
     message(FATAL_ERROR "quorin_add_launcher(${name}): unknown arguments: ${arg_UNPARSED_ARGUMENTS}")

@@ -73,8 +73,10 @@ TEST(PackerChecks, SpecIsReadAsTheLauncherReadsIt) {
       {"C:\\{PRODUCT", 2, "quorin-pack build: --spec: the name 'PRODUCT' is left open", "     ^~~~~~~~"},
       {"{AB{TEMP}", 2, "quorin-pack build: --spec: the name 'AB' is left open", "  ^~~"},
       {"x\\{}", 2, "quorin-pack build: --spec: an empty placeholder name", "    ^~"},
-      {"{cache_dir}\\{Product}", 0, "quorin-pack: wrote", ""},
-      {"\\\\server\\share\\{PRODUCT}", 0, "quorin-pack: wrote", ""},
+      {"{cache_dir}\\{Product}\\{build}", 0, "quorin-pack: wrote", ""},
+      {"\\\\server\\share\\{PRODUCT}-{BUILD}", 0, "quorin-pack: wrote", ""},
+      {"C:\\Apps\\{PRODUCT}", 0, "quorin-pack: warning: --spec 'C:\\Apps\\{PRODUCT}' gives every build the same folder", ""},
+      {"C:\\{BUILD}\\x", 0, "quorin-pack: warning: --spec 'C:\\{BUILD}\\x' has {BUILD} before its last folder name", ""},
       {"rel\\{PRODUCT}", 0, "quorin-pack: warning: --spec 'rel\\{PRODUCT}' is no absolute path", ""},
       {"{PID}\\x", 0, "quorin-pack: warning: --spec '{PID}\\x' is no absolute path", ""},
       {"%LOCALAPPDATA%\\Acme", 2,
@@ -158,8 +160,8 @@ TEST(PackerDefaults, EveryApplicationGetsAFolderOfItsOwnAndTheSameInputsTheSameB
   // The spec as the launcher expands it but for the user's folder, its stamp
   // 12 hex digits of the content.
   const std::string spec = json_value(a.out, "spec");
-  EXPECT_EQ(spec.rfind("{CACHE_DIR}\\app\\app\\1.0.0\\", 0), 0u) << spec;
-  const std::string stamp = spec.substr(spec.rfind('\\') + 1);
+  EXPECT_EQ(spec.rfind("{CACHE_DIR}\\app\\app\\1.0.0-", 0), 0u) << spec;
+  const std::string stamp = spec.substr(spec.rfind('-') + 1);
   EXPECT_EQ(stamp.size(), 12u) << spec;
   EXPECT_EQ(stamp.find_first_not_of("0123456789abcdef"), std::string::npos) << spec;
   EXPECT_NE(spec, json_value(b.out, "spec"));
@@ -170,7 +172,7 @@ TEST(PackerDefaults, EveryApplicationGetsAFolderOfItsOwnAndTheSameInputsTheSameB
   EXPECT_TRUE(read_file(first.scratch / "out.exe") == read_file(first.scratch / "elsewhere" / "out.exe"));
   // SOURCE_DATE_EPOCH sets the stamp.
   const ProgramRun dated = run_pack(first.build({"--json", "-q"}), {"SOURCE_DATE_EPOCH=1790000000"});
-  EXPECT_EQ(json_value(dated.out, "spec"), "{CACHE_DIR}\\app\\app\\1.0.0\\20260921_141320");
+  EXPECT_EQ(json_value(dated.out, "spec"), "{CACHE_DIR}\\app\\app\\1.0.0-20260921_141320");
   EXPECT_EQ(run_pack(first.build({}), {"SOURCE_DATE_EPOCH=soon"}).code, 2);
 }
 
@@ -184,19 +186,19 @@ TEST(PackerDefaults, IdentityComesFromTheChildAndValuesMustBeFolderNames) {
     std::string warning;  // a part of it, "" for none
   } cases[] = {
       {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {},
-       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
+       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9-", ""},
       // The same child as the first entry of attached data.
       {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"}, {"--attached"},
-       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\", ""},
+       "Versioned Corp", "Versioned Tool", "2.5.7.9", "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9-", ""},
       {{"--company", "Versioned Corp", "--product", "Versioned Tool", "--version", "2.5.7.9"},
-       {"--product", "Mine", "--version", "3"}, "Versioned Corp", "Mine", "3", "{CACHE_DIR}\\Versioned Corp\\Mine\\3\\",
+       {"--product", "Mine", "--version", "3"}, "Versioned Corp", "Mine", "3", "{CACHE_DIR}\\Versioned Corp\\Mine\\3-",
        ""},
       {{"--company", "Versioned Corp", "--version", "2.5.7.9"}, {"--spec", "{TEMP}\\{COMPANY}\\{FILE_VERSION}\\{PID}"},
        "Versioned Corp", "app", "2.5.7.9", "{TEMP}\\Versioned Corp\\2.5.7.9\\{PID}", ""},
-      {{"--version", "2.4.6"}, {}, "app", "app", "2.4.6.0", "{CACHE_DIR}\\app\\app\\2.4.6.0\\", ""},
+      {{"--version", "2.4.6"}, {}, "app", "app", "2.4.6.0", "{CACHE_DIR}\\app\\app\\2.4.6.0-", ""},
       // Sanitized, with a warning: not the child's author's fault, nor the user's.
       {{"--company", "A/B: C.", "--product", "CON", "--spec", "{TEMP}\\x"}, {}, "A_B_ C", "CON_", "1.0.0.0",
-       "{CACHE_DIR}\\A_B_ C\\CON_\\1.0.0.0\\", "the child's company 'A/B: C.' cannot be a folder name; the launcher's is 'A_B_ C'"},
+       "{CACHE_DIR}\\A_B_ C\\CON_\\1.0.0.0-", "the child's company 'A/B: C.' cannot be a folder name; the launcher's is 'A_B_ C'"},
   };
   for (const auto& c : cases) {
     Tree inner("defaults_inner");
@@ -314,7 +316,7 @@ TEST(PackerDefaults, ListShowsWhatALauncherCarries) {
   for (const char* name : {"out.exe", "older.exe"}) {
     const ProgramRun json = run_pack({"list", "--json", (tree.scratch / name).string()});
     EXPECT_EQ(json.code, 0) << json.err;
-    EXPECT_NE(json.out.find("\"launcher\": {\"spec\": \"{CACHE_DIR}\\\\Versioned Corp\\\\app\\\\2.5.7.9\\\\"),
+    EXPECT_NE(json.out.find("\"launcher\": {\"spec\": \"{CACHE_DIR}\\\\Versioned Corp\\\\app\\\\2.5.7.9-"),
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"company\": \"Versioned Corp\", \"product\": \"app\", \"version\": \"2.5.7.9\", "
@@ -322,7 +324,7 @@ TEST(PackerDefaults, ListShowsWhatALauncherCarries) {
               std::string::npos)
         << json.out;
     const ProgramRun table = run_pack({"list", (tree.scratch / name).string()});
-    EXPECT_NE(table.out.find("\nspec: {CACHE_DIR}\\Versioned Corp\\app\\2.5.7.9\\"), std::string::npos) << table.out;
+    EXPECT_NE(table.out.find("\nspec: {CACHE_DIR}\\Versioned Corp\\app\\2.5.7.9-"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("\ncompany: Versioned Corp\nproduct: app\nversion: 2.5.7.9\nsubsystem: windows\n"),
               std::string::npos)
         << table.out;
@@ -425,7 +427,7 @@ TEST(PackerOutput, SummaryJsonAndShortOptions) {
   ASSERT_EQ(lines.size(), 1u) << plain.err;
   EXPECT_EQ(lines[0].rfind("quorin-pack: wrote " + (tree.scratch / "out.exe").string() + " (", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(" in 2 files, ratio "), std::string::npos) << lines[0];
-  EXPECT_NE(lines[0].find("; unpacks into {CACHE_DIR}\\app\\app\\1.0.0\\"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[0].find("; unpacks into {CACHE_DIR}\\app\\app\\1.0.0-"), std::string::npos) << lines[0];
   // What stderr holds: the summary line, or nothing when --quiet or --json
   // say it is not wanted (the JSON carries it).
   const struct {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "generated/baked_layout.h"
 #include "packer/build_defaults.h"
 #include "packer/option_values.h"
 #include "packer/options.h"
@@ -79,6 +80,34 @@ TEST(PackerOptions, ParseArgs) {
   ParsedArgs parsed;
   EXPECT_FALSE(quorin::packer::parse_args(*find_command("extract"), {"-h", "--bogus"}, parsed));
   EXPECT_TRUE(parsed.help);
+}
+
+TEST(PackerOptions, KeepBuildsAndProgressWindow) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // "" for none
+    std::uint32_t keep, progress;
+  } cases[] = {
+      {{}, "", 1, 1},
+      {{"--keep-builds", "0", "--progress-window", "never"}, "", 0, 0},
+      {{"--keep-builds", "1000", "--progress-window", "auto"}, "", 1000, 1},
+      {{"--keep-builds", "all"}, "", quorin::generated::kKeepEveryBuild, 1},
+      {{"--keep-builds", "1001"}, "--keep-builds '1001': give a whole number from 0 to 1000, or all", 1, 1},
+      {{"--keep-builds", "-1"}, "--keep-builds '-1': give a whole number from 0 to 1000, or all", 1, 1},
+      {{"--progress-window", "yes"}, "--progress-window 'yes': give auto or never", 1, 1},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"-o", "x.exe", "--attached", "a"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    ParsedArgs parsed;
+    ASSERT_FALSE(quorin::packer::parse_args(*find_command("build"), args, parsed)) << c.error;
+    std::uint32_t keep = 1, progress = 1;
+    const quorin::packer::Result r = quorin::packer::keep_builds_option(parsed, keep);
+    const quorin::packer::Result p = quorin::packer::progress_window_option(parsed, progress);
+    EXPECT_EQ(!r ? r.error : !p ? p.error : "", c.error);
+    EXPECT_EQ(keep, c.keep) << c.error;
+    EXPECT_EQ(progress, c.progress) << c.error;
+  }
 }
 
 TEST(PackerOptions, BuildStampDate) {
@@ -162,8 +191,8 @@ TEST(PackerOptions, NamesMadeOfTheChildsTexts) {
     std::u16string spec;
     std::string shown;
   } specs[] = {
-      {u"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}\\3f2a9c01d4b7",
-       "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9\\3f2a9c01d4b7"},
+      {u"{CACHE_DIR}\\{COMPANY}\\{PRODUCT}\\{VERSION}-{build}",
+       "{CACHE_DIR}\\Versioned Corp\\Versioned Tool\\2.5.7.9-3f2a9c01d4b7"},
       {u"{temp}\\{company}\\{File_Version}\\{PRODUCT_VERSION}\\{PID}-{RANDOM}{TIME}",
        "{temp}\\Versioned Corp\\2.5.7.9\\2.5.7.9\\{PID}-{RANDOM}{TIME}"},
       {u"{HOME}\\}{PRODUCT}}", "{HOME}\\}Versioned Tool}"},
@@ -171,7 +200,7 @@ TEST(PackerOptions, NamesMadeOfTheChildsTexts) {
   };
   for (const auto& c : specs) {
     EXPECT_EQ(quorin::packer::utf16_to_utf8(
-                  quorin::packer::spec_as_shown(c.spec, u"Versioned Corp", u"Versioned Tool", u"2.5.7.9")),
+                  quorin::packer::spec_as_shown(c.spec, u"Versioned Corp", u"Versioned Tool", u"2.5.7.9", u"3f2a9c01d4b7")),
               c.shown);
   }
 }

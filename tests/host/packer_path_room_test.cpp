@@ -66,7 +66,7 @@ TEST(PathRoom, WarnsWhenTheLongestEntryCannotBeJoinedToTheTargetFolder) {
       // Folders count a drive (2), {PID} 1, {RANDOM} 11, {TIME_US} 6, {TIME} 18.
       {u"{CACHE_DIR}" + std::u16string(3034, u'x') + u"{PID}{RANDOM}{TIME_US}{TIME}", 4096},
   };
-  BakedConstants constants{u"", u"Acme", u"Acme Tool", u"1.0.0"};
+  BakedConstants constants{u"", u"Acme", u"Acme Tool", u"1.0.0", u"3f2a9c01d4b7"};
   for (const auto& c : cases) {
     constants.spec = c.spec;
     const std::string warning = entry_room_warning(constants, name);

@@ -119,16 +119,19 @@ TEST(SpecReading, NamesOf1024UnitsOrMoreAreNoPlaceholder) {
   EXPECT_NE(find_placeholder(long_name.c_str(), 4), nullptr);
 }
 
-// A per-run spec and, when the per-run part is the folder's own name, the
-// literal text every run's folder name starts with.
+// A per-run spec (or one per build) and, when that part is the folder's own
+// name, the literal text every run's (build's) folder name starts with.
 TEST(PerRunSpec, PlaceholdersOfTheRunAndTheNamePrefix) {
   const struct {
     const wchar_t* spec;
     bool per_run;
     bool in_last_component;
     const wchar_t* prefix;
+    bool per_build = false;  // read_per_build's answer, with the same place and prefix
   } cases[] = {
       {L"{CACHE_DIR}\\Acme\\App\\{VERSION}\\3f2a9c01d4b7", false, false, L""},
+      {L"{CACHE_DIR}\\Acme\\App\\{VERSION}-{build}", false, true, L"", true},
+      {L"{CACHE_DIR}\\Acme\\v{BUILD}\\bin", false, false, L"", true},
       {L"{TEMP}\\app-{RANDOM}", true, true, L"app-"},
       {L"{TEMP}\\x\\{pid}", true, true, L""},
       {L"{TEMP}\\run_{Time}_{TIME_US}", true, true, L"run_"},
@@ -139,8 +142,11 @@ TEST(PerRunSpec, PlaceholdersOfTheRunAndTheNamePrefix) {
       {L"{TEMP}\\a}b{RANDOM}", true, true, L"a}b"},
   };
   for (const auto& c : cases) {
-    const PerRunSpec read = read_per_run(c.spec);
-    EXPECT_EQ(read.per_run, c.per_run) << c.spec;
+    const PerRunSpec read = c.per_build ? read_per_build(c.spec) : read_per_run(c.spec);
+    EXPECT_EQ(read.per_run, c.per_run || c.per_build) << c.spec;
+    if (c.per_build) {
+      EXPECT_FALSE(read_per_run(c.spec).per_run) << c.spec;
+    }
     EXPECT_EQ(read.in_last_component, c.in_last_component) << c.spec;
     const std::wstring prefix = read.name_prefix == nullptr ? L"" : std::wstring(read.name_prefix, read.name_prefix_len);
     EXPECT_EQ(prefix, c.prefix) << c.spec;

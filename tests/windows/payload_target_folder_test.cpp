@@ -155,6 +155,116 @@ TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
   remove_tree(kRunParent);
 }
 
+// Releases of one product with the default spec, the cache moved to a test
+// folder: each start keeps its own build and the newest other one; a build
+// whose child runs stays, with every file, until a start after it has ended;
+// --keep-builds 0 keeps no other, all keeps every one; another product's
+// build and a folder without a record beside them are never touched.
+// The cache moved to a fresh test folder for the launchers this process
+// starts (QUORIN_CACHE_DIR); the folder of product's builds in it.
+const std::wstring kCache = test_dir(L"folder_cache");
+std::wstring move_cache(const wchar_t* product) {
+  remove_tree(kCache);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", kCache.c_str());
+  return kCache + L"\\Acme\\" + product;
+}
+
+void restore_cache() {
+  SetEnvironmentVariableW(L"QUORIN_CACHE_DIR", nullptr);
+  remove_tree(kCache);
+}
+
+TEST(TargetFolder, OlderBuildsGoButThePreviousOne) {
+  const std::wstring parent = move_cache(L"Folder Release");
+  // The folder a start ran its child in, below parent.
+  const auto start = [&](const wchar_t* name) {
+    const ProcessResult run = run_process(quoted(launcher_path(name)), {});
+    EXPECT_EQ(run.exit_code, 0u) << run.err;
+    const std::wstring module = widen(report_value(run.out, "module"));
+    const std::size_t cut = module.rfind(L'\\');
+    return cut == std::wstring::npos ? module : module.substr(parent.size() + 1, cut - parent.size() - 1);
+  };
+  const std::wstring other = start(L"folder_release_other");
+  make_user_folder(parent + L"\\1.0.0-user");
+  const auto expect_left = [&](std::vector<std::wstring> builds, const char* when) {
+    builds.insert(builds.end(), {other, L"1.0.0-user"});
+    std::sort(builds.begin(), builds.end());
+    EXPECT_EQ(names_in(parent), builds) << when;
+  };
+  std::vector<std::wstring> release(6);
+  std::size_t most = 0;
+  for (int r = 1; r <= 4; ++r) {
+    release[r] = start((L"folder_release_" + std::to_wstring(r)).c_str());
+    most = std::max(most, names_in(parent).size() - 2);
+    if (r == 1) {
+      expect_left({release[1]}, "release 1");
+    } else {
+      expect_left({release[r - 1], release[r]}, "releases 2 to 4");
+    }
+  }
+  // Release 4's child runs (its second start wrote nothing) while release 5
+  // keeps no other build: release 3 goes, release 4 stays whole.
+  RunInProgress running = start_run_in_progress(L"6000", L"folder_release_4");
+  ASSERT_NE(running.child, nullptr);
+  release[5] = start(L"folder_release_5_keep_0");
+  expect_left({release[4], release[5]}, "release 4 in use");
+  std::printf("five releases, default spec: at most %zu builds of the product on disk after a start\n",
+              std::max(most, names_in(parent).size() - 2));
+  EXPECT_EQ(WaitForSingleObject(running.child, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+  EXPECT_EQ(read_file(parent + L"\\" + release[4] + L"\\release.txt"), "4\n");
+  EXPECT_TRUE(file_exists(parent + L"\\" + release[4] + L"\\app.exe"));
+  wait_for_child(running);
+  WaitForSingleObject(running.launcher, INFINITE);
+  CloseHandle(running.launcher);
+  start(L"folder_release_5_keep_0");
+  expect_left({release[5]}, "release 4 ended");
+  // Every build stays with all.
+  start(L"folder_release_1");
+  start(L"folder_release_5_keep_all");
+  expect_left({release[1], release[5]}, "keep all");
+  EXPECT_EQ(read_file(parent + L"\\1.0.0-user\\app.exe"), "mine");
+  restore_cache();
+}
+
+// Two builds of one product that keep no other, started in turn, each start
+// of the second killed at a moment spread over its placing and its removal
+// of the first: every start of the first finds its files whole (its child
+// checks them all), and after one last start of the second only its folder
+// is left. QUORIN_KILLS sets the count (default 3).
+TEST(TargetFolder, RemovalKilledAtAnyMomentIsFinishedByTheNextStart) {
+  const std::wstring parent = move_cache(L"Folder Big");
+  ProcessOptions verify;
+  verify.env = {{L"QUORIN_PROBE_VERIFY", L"manifest.txt"}};
+  const int kills = count_from_env("QUORIN_KILLS", 3);
+  int killed = 0;
+  for (int k = 0; k < kills; ++k) {
+    const ProcessResult first = run_process(quoted(launcher_path(L"folder_big_a")), verify);
+    ASSERT_EQ(first.exit_code, 0u) << "after kill " << k << ": " << first.out << first.err;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = quoted(launcher_path(L"folder_big_b"));
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                               &startup, &process));
+    CloseHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 29 % 400)) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 9);
+      ++killed;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+  }
+  const ProcessResult last = run_process(quoted(launcher_path(L"folder_big_b")), verify);
+  ASSERT_EQ(last.exit_code, 0u) << last.out << last.err;
+  const std::vector<std::wstring> left = names_in(parent);
+  std::printf("removal of an older build killed: %d starts, %d killed before their end, %zu build folders left "
+              "after one more start\n",
+              kills, killed, left.size());
+  EXPECT_EQ(left.size(), 1u);
+  restore_cache();
+}
+
 // Makes link a junction (a mount point) to target; false where the system
 // makes none (Wine 8.0 has no reparse points), with nothing left at link.
 bool make_junction(const std::wstring& link, const std::wstring& target) {
@@ -212,6 +322,170 @@ TEST(TargetFolder, FoldersOfKilledRunsGoWithOneStart) {
   EXPECT_EQ(started, kills);
   EXPECT_EQ(before, static_cast<std::size_t>(started));
   EXPECT_EQ(left, 0u);
+  remove_tree(kRunParent);
+}
+
+// Launchers killed at moments spread over a whole run, removal included:
+// whatever each leaves, one normal start removes, and a user's folder beside
+// them keeps every file. QUORIN_KILLS sets the count (default 5: moments
+// 0, 37, 74, 111 and 148 ms).
+TEST(TargetFolder, RunsKilledAtAnyMomentLeaveNothingAfterOneStart) {
+  remove_tree(kRunParent);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  CreateDirectoryW(kRunParent.c_str(), nullptr);
+  const std::wstring user_folder = kRunParent + L"\\run-user";
+  make_user_folder(user_folder);
+  const int kills = count_from_env("QUORIN_KILLS", 5);
+  int killed = 0;
+  // The children report to a file, not to the test's output.
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", test_dir(L"folder_run_report.txt").c_str());
+  for (int k = 0; k < kills; ++k) {
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::wstring line = quoted(launcher_path(L"folder_run"));
+    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
+    CloseHandle(process.hThread);
+    // 0 to 150 ms: from before the folder is made to after the child has ended.
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 37 % 151)) == WAIT_TIMEOUT) {
+      TerminateProcess(process.hProcess, 9);
+      ++killed;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    CloseHandle(process.hProcess);
+  }
+  SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
+  // A child whose launcher was killed may still be ending.
+  Sleep(300);
+  const std::size_t before = names_in(kRunParent).size() - 1;
+  const ProcessResult run = start_run();
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  std::printf("per-run kills at any moment: %d starts, %d killed before their end, %zu folders left by them, "
+              "%zu left after one start\n",
+              kills, killed, before, left.size() - 1);
+  EXPECT_EQ(left, std::vector<std::wstring>{L"run-user"});
+  for (const std::wstring& name : left) {
+    if (name == L"run-user") continue;
+    for (const std::wstring& inside : names_in(kRunParent + L"\\" + name)) {
+      std::printf("  left in %s: %s\n", narrow(name).c_str(), narrow(inside).c_str());
+    }
+  }
+  EXPECT_EQ(read_file(user_folder + L"\\app.exe"), "mine");
+  EXPECT_EQ(read_file(user_folder + L"\\data\\deep\\readme.txt"), "mine too");
+  EXPECT_TRUE(file_exists(user_folder + L"\\~quorin-lock.bin"));
+  remove_tree(kRunParent);
+}
+
+// Folders of the per-run shape without a record: a run killed before its
+// record was written, or after its removal deleted the record, leaves one
+// that holds the launcher's own names alone (its lock file, temporaries of
+// ended runs) or nothing, and one start removes it. A folder that holds
+// anything else, whose lock is held, or of another shape stays whole.
+TEST(TargetFolder, UnrecordedFoldersGoOnlyWhenTheyHoldTheLaunchersOwnNamesAlone) {
+  struct Case {
+    const wchar_t* folder;
+    std::vector<std::wstring> names;  // a name ending in a backslash is a folder
+    bool held;                        // the test holds its lock as a running start does
+    bool removed;
+  };
+  const std::wstring lock = L"~quorin-lock.bin";
+  // No process has this number; the test's own is running.
+  const std::wstring ended = L"~quorin-4000000000-0.tmp";
+  const std::wstring running = L"~quorin-" + std::to_wstring(GetCurrentProcessId()) + L"-0.tmp";
+  const Case cases[] = {
+      {L"run-empty", {}, false, true},
+      {L"run-lock", {lock}, false, true},
+      {L"run-lock-ended", {lock, ended}, false, true},
+      {L"run-ended", {ended}, false, true},
+      {L"run-held", {lock}, true, false},
+      {L"run-running", {lock, running}, false, false},
+      {L"run-notes", {lock, L"notes.txt"}, false, false},
+      {L"run-folder", {lock, L"sub\\"}, false, false},
+      {L"run-record", {lock, L"~quorin-record.bin"}, false, false},
+      {L"other-lock", {lock}, false, false},
+  };
+  remove_tree(kRunParent);
+  CreateDirectoryW(test_dir(L"").c_str(), nullptr);
+  CreateDirectoryW(kRunParent.c_str(), nullptr);
+  std::vector<HANDLE> held;
+  for (const Case& c : cases) {
+    const std::wstring folder = kRunParent + L"\\" + c.folder;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    for (const std::wstring& name : c.names) {
+      if (name.back() == L'\\') {
+        CreateDirectoryW((folder + L"\\" + name).c_str(), nullptr);
+      } else {
+        write_file(folder + L"\\" + name, "");
+      }
+    }
+    if (!c.held) continue;
+    HANDLE file = CreateFileW((folder + L"\\" + lock).c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    OVERLAPPED at = {};
+    ASSERT_TRUE(LockFileEx(file, LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at));
+    held.push_back(file);
+  }
+  const ProcessResult run = start_run();
+  for (HANDLE file : held) CloseHandle(file);
+  ASSERT_EQ(run.exit_code, 0u) << run.err;
+  for (const Case& c : cases) {
+    const std::wstring folder = kRunParent + L"\\" + c.folder;
+    if (c.removed) {
+      EXPECT_FALSE(directory_exists(folder)) << narrow(c.folder);
+      continue;
+    }
+    std::vector<std::wstring> names;
+    for (const std::wstring& name : c.names) {
+      names.push_back(name.back() == L'\\' ? name.substr(0, name.size() - 1) : name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names_in(folder), names) << narrow(c.folder);
+  }
+  remove_tree(kRunParent);
+}
+
+// The folder a run killed while its child ran leaves (its record, lock file
+// and files), once its child has ended; empty when there is none.
+std::wstring killed_run_folder() {
+  RunInProgress run = start_run_in_progress(L"300");
+  if (run.launcher == nullptr || run.child == nullptr) return std::wstring();
+  kill_launcher(run);
+  wait_for_child(run);
+  const std::vector<std::wstring> left = names_in(kRunParent);
+  return left.size() == 1 ? kRunParent + L"\\" + left[0] : std::wstring();
+}
+
+// A killed run's folder that lacks a part still goes with one start: its
+// lock file (an older launcher's removal, cut short between the lock file
+// and the record), a folder on the way to its files (a run killed while it
+// made them).
+TEST(TargetFolder, KilledRunsFoldersMissingAPartGoWithOneStart) {
+  struct Case {
+    const char* what;
+    const wchar_t* missing;  // under the run's folder; a name ending in a backslash is a folder
+  };
+  const Case cases[] = {
+      {"lock file", L"~quorin-lock.bin"},
+      {"folder on the way", L"data\\deep\\"},
+  };
+  for (const Case& c : cases) {
+    remove_tree(kRunParent);
+    const std::wstring folder = killed_run_folder();
+    ASSERT_NE(folder, L"") << c.what;
+    const std::wstring missing = folder + L"\\" + c.missing;
+    if (missing.back() == L'\\') {
+      remove_tree(missing.substr(0, missing.size() - 1));
+    } else {
+      ASSERT_TRUE(DeleteFileW(missing.c_str())) << c.what;
+    }
+    ASSERT_TRUE(file_exists(folder + L"\\~quorin-record.bin")) << c.what;
+    const ProcessResult run = start_run();
+    ASSERT_EQ(run.exit_code, 0u) << run.err;
+    EXPECT_EQ(names_in(kRunParent).size(), 0u) << c.what;
+  }
   remove_tree(kRunParent);
 }
 

@@ -35,9 +35,11 @@ unsigned char g_check_buffer[kReadCheckCap];
 EntryHeader g_entry;
 // Written by the main thread alone; read by the progress window's thread.
 std::atomic<std::uint64_t> g_unpacked_bytes{0};
+void (*g_while_unpacking)() = nullptr;
 
 void count_unpacked(std::uint64_t bytes) {
   g_unpacked_bytes.store(g_unpacked_bytes.load(std::memory_order_relaxed) + bytes, std::memory_order_relaxed);
+  if (g_while_unpacking != nullptr) g_while_unpacking();
 }
 
 void seed_directory_cache() {
@@ -190,8 +192,9 @@ bool ensure_parent_directories(const wchar_t* file_path) {
   return true;
 }
 
-void unpack_payload() {
+void unpack_payload(void (*while_unpacking)()) {
   using launcher::g_child_program_path;
+  g_while_unpacking = while_unpacking;
   for (std::uint64_t index = 0;; ++index) {
     // A name of 1024 units or more, or one the name rule refuses, is damaged
     // data: nothing is written for it. With an index, every header must be

@@ -12,7 +12,10 @@ namespace quorin::payload {
 // checksummed as it is written and placed over its real name only when the
 // checksum is the stored one (payload/staging.h); otherwise "Error, couldn't
 // decode attached data." and the real name keeps what it had.
-void unpack_payload();
+// while_unpacking, when given, is called after every piece of data (at most
+// the reader's window) written or found current: a check that costs nothing
+// beside it, such as whether the progress window is due.
+void unpack_payload(void (*while_unpacking)() = nullptr);
 
 // How many of the archive's data bytes unpack_payload has gone through so
 // far, written or found current: the progress window's count, read from its

@@ -120,13 +120,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // something happens once writing takes longer than a moment.
   const bool progress_window = kProgressWindowAllowed && launcher::own_image_is_windowed();
   if (!indexed || !payload::check_files_from_index()) {
-    if (progress_window) window::start_progress_window(generated::kProduct, payload::index_data_bytes());
+    if (progress_window) window::arm_progress_window(generated::kProduct, payload::index_data_bytes());
     if (!payload::payload_reader_open(attached_data, attached_length)) {
       errors::fail_plain(errors::kAllocationMessage);
     }
-    payload::unpack_payload();
+    payload::unpack_payload(progress_window ? window::show_progress_when_due : nullptr);
     payload::payload_reader_close();
-    if (progress_window) window::writing_ended();
   }
 
   // A folder that placing has just made is locked now: it holds no record

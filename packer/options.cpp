@@ -142,8 +142,8 @@ const std::vector<CommandSpec>& commands() {
          "with {BUILD} in the spec's last folder, how many other builds of the product a start keeps beside its "
          "own, the newest; older ones not in use are removed (default: 1; all keeps every build)"},
         {"--progress-window", "auto|never",
-         "auto: a launcher of a windowed program shows a progress window when its first start is slow (default: "
-         "auto)"},
+         "auto: a launcher of a windowed program shows a progress window while its first start still writes "
+         "after 0.5 s; never: no window (default: auto)"},
         {"--original-filename", "TEXT", "OriginalFilename text (default: the file name of OUT.exe)"},
         {"--internal-name", "TEXT", "InternalName text (default: the file name of OUT.exe without its extension)"},
         {"--file-description", "TEXT", "FileDescription text (default: the file name of OUT.exe)"},

@@ -29,10 +29,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 namespace {
 
-// Whether a first start that takes its time shows the progress window. A
-// console launcher (a console child's) never shows one.
-constexpr bool kProgressWindowAllowed = true;
-
 // Whether the target folder is made for one run alone.
 bool g_folder_per_run = false;
 
@@ -117,8 +113,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     payload::record_target_folder(generated::kCompany, generated::kProduct, index, generated::kBaked.index_length);
   }
   // Files to write: a windowed launcher's first start shows a person that
-  // something happens once writing takes longer than a moment.
-  const bool progress_window = kProgressWindowAllowed && launcher::own_image_is_windowed();
+  // something happens once writing takes longer than a moment, unless it was
+  // packed with --progress-window never. A console launcher (a console
+  // child's) never shows one.
+  const bool progress_window = generated::kBaked.progress_window != 0 && launcher::own_image_is_windowed();
   if (!indexed || !payload::check_files_from_index()) {
     if (progress_window) window::arm_progress_window(generated::kProduct, payload::index_data_bytes());
     if (!payload::payload_reader_open(attached_data, attached_length)) {

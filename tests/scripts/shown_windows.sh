@@ -50,6 +50,7 @@ build() {  # NAME INPUT SPEC [OPTION...]
 build slow slow '{PROGRAM_DIR}\unpacked\{RANDOM}'
 build quick quick '{PROGRAM_DIR}\unpacked\{RANDOM}'
 build console slow '{PROGRAM_DIR}\unpacked\{RANDOM}' --subsystem console
+build never slow '{PROGRAM_DIR}\unpacked\{RANDOM}' --progress-window never
 # A file where the target folder should be: the start fails before the child.
 build failing quick '{PROGRAM_DIR}\blocked\app'
 rm -rf "$work/blocked" && echo "a file, not a folder" >"$work/blocked"
@@ -74,6 +75,7 @@ cases=(
   "slow         slow      files    yes      progress  7"
   "quick        quick     files    yes      -         7"
   "console      console   files    yes      -         7"
+  "never        never     files    yes      -         7"
   "box          failing   none     yes      box       2"
   "no_box       failing   files    yes      -         2"
   "no_display   slow      files    no       -         7"

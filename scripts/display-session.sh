@@ -7,8 +7,10 @@
 here_display_session=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 # Starts the prefix's wineserver under $DISPLAY (creating the prefix on first
-# use). Wine draws the title bars itself: Xvfb has no window manager to draw
-# them, and a picture of a window should show its title.
+# use). Its windows are not managed (Managed=N): Xvfb has no window manager,
+# so Wine draws the title bars itself (a picture of a window shows its title),
+# and a window that goes is gone at once (Wine 8.0 waits up to 2 s for a
+# window manager to take a managed window away).
 display_prefix_start() {
   [ -n "${DISPLAY:-}" ] || { echo "display-session: no DISPLAY (run under xvfb-run)" >&2; return 1; }
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="

@@ -35,7 +35,7 @@ std::string wide_member(const char* what, const std::u16string& text) {
 
 BakedConstants default_constants() {
   return {u"{CACHE_DIR}\\Brindlex\\PocketVariant\\{VERSION}\\20260923_175815", u"Quadrel",
-          u"Brindlex Pocket Variant", u"3.1.95"};
+          u"Brindlex Pocket Variant", u"3.1.95", u""};
 }
 
 std::string constants_source(const BakedConstants& constants, const std::string& command) {

@@ -5,13 +5,13 @@
 
 #include <atomic>
 
-#include "launcher/own_image.h"
 
 namespace quorin::errors {
 
 namespace {
 
 const wchar_t* g_title = nullptr;
+bool g_windowed = false;
 std::atomic<bool> g_showing{false};
 
 // A handle the line could reach. GetStdHandle gives 0 to a program started
@@ -44,10 +44,13 @@ void CALLBACK end_box(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(0); }
 
 }  // namespace
 
-void set_failure_title(const wchar_t* title) { g_title = title; }
+void set_failure_box(const wchar_t* title, bool windowed) {
+  g_title = title;
+  g_windowed = windowed;
+}
 
 bool failure_box_wanted() {
-  return launcher::own_image_is_windowed() && !is_valid_handle(GetStdHandle(STD_OUTPUT_HANDLE)) &&
+  return g_windowed && !is_valid_handle(GetStdHandle(STD_OUTPUT_HANDLE)) &&
          !is_valid_handle(GetStdHandle(STD_ERROR_HANDLE));
 }
 

@@ -13,13 +13,15 @@ namespace quorin::errors {
 // fails still ends.
 inline constexpr unsigned kFailureBoxMilliseconds = 60000;
 
-// The box's title from now on (a text that stays valid): the product's name.
-// Without one, the system's own title.
-void set_failure_title(const wchar_t* title);
+// From now on: the box's title (a text that stays valid: the product's
+// name; without one, the system's own title), and whether the process is a
+// windowed (GUI-subsystem) program, which alone may want a box. Until this is
+// called, no box is wanted.
+void set_failure_box(const wchar_t* title, bool windowed);
 
 // True when a failure's line would reach no one: the process is a windowed
-// (GUI-subsystem) program and neither its standard output nor its standard
-// error is a valid handle.
+// program and neither its standard output nor its standard error is a valid
+// handle.
 bool failure_box_wanted();
 
 // Shows text in a box titled as set, and returns once it is closed, by a

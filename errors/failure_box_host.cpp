@@ -4,7 +4,7 @@
 
 namespace quorin::errors {
 
-void set_failure_title(const wchar_t*) {}
+void set_failure_box(const wchar_t*, bool) {}
 
 bool failure_box_wanted() { return false; }
 

@@ -52,9 +52,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // Keep the current directory out of the DLL search order.
   SetDllDirectoryW(L"");
 
-  // A failure shown in a box, where no one sees the line, is titled with the
-  // product's name.
-  errors::set_failure_title(generated::kProduct);
+  // A windowed launcher shows a failure in a box where no one would see its
+  // line, titled with the product's name.
+  const bool windowed = launcher::own_image_is_windowed();
+  errors::set_failure_box(generated::kProduct, windowed);
 
   // Values remembered by a parent launcher are never reused.
   launcher::env_unset("QUORIN_ONEFILE_START");
@@ -116,7 +117,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   // something happens once writing takes longer than a moment, unless it was
   // packed with --progress-window never. A console launcher (a console
   // child's) never shows one.
-  const bool progress_window = generated::kBaked.progress_window != 0 && launcher::own_image_is_windowed();
+  const bool progress_window = generated::kBaked.progress_window != 0 && windowed;
   if (!indexed || !payload::check_files_from_index()) {
     if (progress_window) window::arm_progress_window(generated::kProduct, payload::index_data_bytes());
     if (!payload::payload_reader_open(attached_data, attached_length)) {

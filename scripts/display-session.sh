@@ -1,6 +1,6 @@
 # Functions for looking at the launcher's windows under an X display (Xvfb,
-# through xvfb-run), sourced by the test of what a person sees and by
-# screenshot.sh. Wine runs in a prefix of the caller's own (WINEPREFIX): a
+# through xvfb-run), sourced by the test of what a person sees, by
+# screenshot.sh and by bench-window.sh. Wine runs in a prefix of the caller's own (WINEPREFIX): a
 # wineserver whose desktop started without a display never shows a window, so
 # the display's programs cannot share the prefix of the other Wine tests.
 
@@ -16,6 +16,22 @@ display_prefix_start() {
   export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
   "$here_display_session/wine-prefix" start "$WINEPREFIX" >/dev/null
   wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+}
+
+# A payload slow enough to write that the progress window shows, in $1/data:
+# 5,000 files of 16 KiB that do not compress, as many small files as a large
+# application has, which take seconds to write under Wine. Made once.
+make_slow_payload() {
+  [ -f "$1/data/done" ] && return
+  rm -rf "$1" && mkdir -p "$1/data"
+  python3 -c '
+import os, sys
+for i in range(5000):
+    folder = os.path.join(sys.argv[1], "d%02d" % (i % 50))
+    os.makedirs(folder, exist_ok=True)
+    open(os.path.join(folder, "f%04d.bin" % i), "wb").write(os.urandom(16384))
+' "$1/data"
+  touch "$1/data/done"
 }
 
 display_prefix_stop() {

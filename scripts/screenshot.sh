@@ -16,17 +16,7 @@ mkdir -p "$work" "$(dirname "$output")" "$root/build/wineprefix-display"
 export WINEPREFIX=$root/build/wineprefix-display
 source "$root/scripts/display-session.sh"
 
-if [ ! -f "$work/app/data/done" ]; then
-  rm -rf "$work/app" && mkdir -p "$work/app/data"
-  python3 -c '
-import os, sys
-for i in range(5000):
-    folder = os.path.join(sys.argv[1], "d%02d" % (i % 50))
-    os.makedirs(folder, exist_ok=True)
-    open(os.path.join(folder, "f%04d.bin" % i), "wb").write(os.urandom(16384))
-' "$work/app/data"
-  touch "$work/app/data/done"
-fi
+make_slow_payload "$work/app"
 cp "$root/build/windows/programs/probe_child.exe" "$work/app/MyApp.exe"
 "$root/build/bin/quorin-pack" build --input "$work/app" --child MyApp.exe --output "$work/MyApp.exe" \
   --product "My App" --company Acme --spec '{PROGRAM_DIR}\unpacked\{RANDOM}' --quiet

@@ -25,17 +25,7 @@ trap display_prefix_stop EXIT
 # A slow first start: 5,000 files of 16 KiB that do not compress, as many
 # small files as a large application has, which take seconds to write under
 # Wine. A quick one: the probe alone.
-if [ ! -f "$work/slow/data/done" ]; then
-  rm -rf "$work/slow" && mkdir -p "$work/slow/data"
-  python3 -c '
-import os, sys
-for i in range(5000):
-    folder = os.path.join(sys.argv[1], "d%02d" % (i % 50))
-    os.makedirs(folder, exist_ok=True)
-    open(os.path.join(folder, "f%04d.bin" % i), "wb").write(os.urandom(16384))
-' "$work/slow/data"
-  touch "$work/slow/data/done"
-fi
+make_slow_payload "$work/slow"
 rm -rf "$work/quick" && mkdir -p "$work/quick"
 cp "$programs/probe_child.exe" "$work/slow/"
 cp "$programs/probe_child.exe" "$work/quick/"

@@ -160,6 +160,25 @@ TEST(TargetFolder, RunningRunStaysAndKilledRunIsRemovedByTheNextStart) {
 // whose child runs stays, with every file, until a start after it has ended;
 // --keep-builds 0 keeps no other, all keeps every one; another product's
 // build and a folder without a record beside them are never touched.
+// Starts launcher name and kills it after milliseconds unless it has ended
+// by then; true when it was killed. Returns once it is gone.
+bool start_and_kill_after(const wchar_t* name, DWORD milliseconds) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  std::wstring line = quoted(launcher_path(name));
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << narrow(name);
+    return false;
+  }
+  CloseHandle(process.hThread);
+  const bool killed = WaitForSingleObject(process.hProcess, milliseconds) == WAIT_TIMEOUT;
+  if (killed) TerminateProcess(process.hProcess, 9);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hProcess);
+  return killed;
+}
+
 // The cache moved to a fresh test folder for the launchers this process
 // starts (QUORIN_CACHE_DIR); the folder of product's builds in it.
 const std::wstring kCache = test_dir(L"folder_cache");
@@ -241,19 +260,7 @@ TEST(TargetFolder, RemovalKilledAtAnyMomentIsFinishedByTheNextStart) {
   for (int k = 0; k < kills; ++k) {
     const ProcessResult first = run_process(quoted(launcher_path(L"folder_big_a")), verify);
     ASSERT_EQ(first.exit_code, 0u) << "after kill " << k << ": " << first.out << first.err;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::wstring line = quoted(launcher_path(L"folder_big_b"));
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
-                               &startup, &process));
-    CloseHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 29 % 400)) == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, 9);
-      ++killed;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
+    killed += start_and_kill_after(L"folder_big_b", static_cast<DWORD>(k * 29 % 400)) ? 1 : 0;
   }
   const ProcessResult last = run_process(quoted(launcher_path(L"folder_big_b")), verify);
   ASSERT_EQ(last.exit_code, 0u) << last.out << last.err;
@@ -340,19 +347,8 @@ TEST(TargetFolder, RunsKilledAtAnyMomentLeaveNothingAfterOneStart) {
   // The children report to a file, not to the test's output.
   SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", test_dir(L"folder_run_report.txt").c_str());
   for (int k = 0; k < kills; ++k) {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    std::wstring line = quoted(launcher_path(L"folder_run"));
-    ASSERT_TRUE(CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process));
-    CloseHandle(process.hThread);
     // 0 to 150 ms: from before the folder is made to after the child has ended.
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(k * 37 % 151)) == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, 9);
-      ++killed;
-    }
-    WaitForSingleObject(process.hProcess, INFINITE);
-    CloseHandle(process.hProcess);
+    killed += start_and_kill_after(L"folder_run", static_cast<DWORD>(k * 37 % 151)) ? 1 : 0;
   }
   SetEnvironmentVariableW(L"QUORIN_PROBE_REPORT", nullptr);
   // A child whose launcher was killed may still be ending.

@@ -68,9 +68,27 @@ bool is_in_use(DWORD error) {
 // Deletes one of our temporary files; a read-only one (a program moved aside
 // keeps its attributes) once its attribute is cleared. A file still in use
 // stays for a later run.
-void delete_temporary(const wchar_t* path) {
-  if (DeleteFileW(path) || GetLastError() != ERROR_ACCESS_DENIED) return;
-  if (SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL)) DeleteFileW(path);
+// True when it is gone.
+bool delete_temporary(const wchar_t* path) {
+  if (DeleteFileW(path)) return true;
+  if (GetLastError() == ERROR_ACCESS_DENIED && SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL) && DeleteFileW(path)) {
+    return true;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// The programs this run moved aside and could not delete yet (still
+// running), for remove_moved_aside; any placing thread adds to it. Past the
+// room, a later start's clearing of the folder takes them.
+constexpr int kAsideLeftCap = 16;
+SRWLOCK g_aside_left_lock = SRWLOCK_INIT;
+wchar_t g_aside_left[kAsideLeftCap][kBesideCap];
+int g_aside_left_count = 0;
+
+void remember_aside_left(const wchar_t* path) {
+  AcquireSRWLockExclusive(&g_aside_left_lock);
+  if (g_aside_left_count < kAsideLeftCap) launcher::copy_text(g_aside_left[g_aside_left_count++], kBesideCap, path);
+  ReleaseSRWLockExclusive(&g_aside_left_lock);
 }
 
 // Renames the file at path to a temporary name beside it, never over another
@@ -194,7 +212,7 @@ bool place_staged_file(StagedFile& file, PlacingRoom& room) {
   }
   CloseHandle(file.staged);
   file.staged = INVALID_HANDLE_VALUE;
-  if (room.aside_made) delete_temporary(room.aside_path);
+  if (room.aside_made && !delete_temporary(room.aside_path)) remember_aside_left(room.aside_path);
   room.aside_made = false;
   return true;
 }
@@ -227,6 +245,14 @@ void remove_stale_temporaries(const wchar_t* folder) {
     delete_temporary(found_path);
   } while (FindNextFileW(search, &found));
   FindClose(search);
+}
+
+void remove_moved_aside(const wchar_t* child_folder) {
+  AcquireSRWLockExclusive(&g_aside_left_lock);
+  for (int i = 0; i < g_aside_left_count; ++i) delete_temporary(g_aside_left[i]);
+  g_aside_left_count = 0;
+  ReleaseSRWLockExclusive(&g_aside_left_lock);
+  remove_stale_temporaries(child_folder);
 }
 
 }  // namespace quorin::payload

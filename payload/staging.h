@@ -69,4 +69,12 @@ void remove_staged_file(StagedFile& file);
 // among them) are left alone.
 void remove_stale_temporaries(const wchar_t* folder);
 
+// Once the child has ended: the programs this run moved aside that were
+// still running when they were placed over (another start's child) are
+// deleted now where they have ended too, and so are the temporaries of
+// ended runs in the child's folder (child_folder), where the programs and
+// DLLs that run lie: a program moved aside goes at the next start after it
+// has ended, also one that writes nothing. What is still in use stays.
+void remove_moved_aside(const wchar_t* child_folder);
+
 }  // namespace quorin::payload

@@ -18,6 +18,7 @@
 #include "payload/format.h"
 #include "payload/indexed_start.h"
 #include "payload/reader.h"
+#include "payload/staging.h"
 #include "payload/unpack.h"
 #include "template/expand.h"
 #include "template/per_run.h"
@@ -149,6 +150,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   const unsigned long exit_code = child::run_child(remove_other_builds);
   child::stop_child();
   if (progress_window) window::close_progress_window();
+
+  // A program moved aside while another start's child ran it goes once it
+  // has ended: this run's own, and those of ended runs beside the child.
+  static wchar_t child_folder[launcher::kPathCap];
+  launcher::copy_text(child_folder, launcher::kPathCap, launcher::g_child_program_path);
+  launcher::cut_at_last_backslash(child_folder);
+  payload::remove_moved_aside(child_folder);
 
   // A folder made for this run alone goes once its child has ended, and so
   // do the ones killed runs left beside it.

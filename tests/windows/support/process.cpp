@@ -1,5 +1,6 @@
 // Test support: processes, fixtures and files. Talks to the system.
 #include "tests/windows/support/process.h"
+#include "tests/windows/support/process_retry.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -77,19 +78,12 @@ ProcessResult run_process(const std::wstring& command_line, const ProcessOptions
   startup.hStdError = err_write;
   PROCESS_INFORMATION process = {};
   std::wstring mutable_line = command_line;
-  // Wine's process creation fails now and then with ERROR_INTERNAL_ERROR
-  // under load, before the program runs at all: tried again, as the
-  // launcher tries its child again.
-  BOOL created = FALSE;
-  DWORD create_error = ERROR_SUCCESS;
-  for (int tries = 0; tries < 3; ++tries) {
-    created = CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, options.creation_flags, nullptr,
-                             options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
-                             &process);
-    create_error = GetLastError();
-    if (created || create_error != ERROR_INTERNAL_ERROR) break;
-    Sleep(50);
-  }
+  const BOOL created = create_process_with_retries([&] {
+    return CreateProcessW(nullptr, mutable_line.data(), nullptr, nullptr, TRUE, options.creation_flags, nullptr,
+                          options.current_directory.empty() ? nullptr : options.current_directory.c_str(), &startup,
+                          &process);
+  });
+  const DWORD create_error = created ? ERROR_SUCCESS : GetLastError();
   for (const auto& [name, value] : saved) SetEnvironmentVariableW(name.c_str(), value.empty() ? nullptr : value.c_str());
   CloseHandle(out_write);
   CloseHandle(err_write);

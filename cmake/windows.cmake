@@ -41,9 +41,12 @@ add_library(quorin_launcher STATIC
   launcher/env.cpp
   template/expand.cpp
   payload/file_checksum.cpp
+  payload/folder_lock.cpp
   payload/folder_record.cpp
+  payload/folder_removal.cpp
   payload/indexed_start.cpp
   payload/placing.cpp
+  payload/sibling_folders.cpp
   payload/staging.cpp
   payload/unpack.cpp
   child/command_line.cpp

@@ -135,6 +135,7 @@ bool read_launcher_identity(const unsigned char* file, std::uint64_t size, Launc
   if (current) {
     identity.build = text(generated::kBakedBuildOffset, generated::kBakedBuildCap);
     identity.keep_builds = static_cast<std::uint32_t>(read_le(block + generated::kBakedKeepBuildsOffset, 4));
+    identity.progress_window = static_cast<std::uint32_t>(read_le(block + generated::kBakedProgressWindowOffset, 4));
   }
   identity.version = text(generated::kBakedVersionOffset, generated::kBakedVersionCap);
   identity.subsystem = image.subsystem;

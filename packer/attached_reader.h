@@ -44,6 +44,7 @@ struct LauncherIdentity {
   std::u16string spec, company, product, version;
   std::u16string build;  // the stamp {BUILD} stands for; empty before v3
   std::uint32_t keep_builds = generated::kKeepEveryBuild;  // before v3, every build stays
+  std::uint32_t progress_window = 0;                       // before v3, never shown
   std::uint16_t subsystem = 0;
 };
 

@@ -77,10 +77,22 @@ std::string shown_spec(const LauncherIdentity& identity) {
   return utf16_to_utf8(spec_as_shown(identity.spec, identity.company, identity.product, identity.version, identity.build));
 }
 
+// --keep-builds and --progress-window as the build command takes them.
+std::string keep_builds_text(const LauncherIdentity& identity) {
+  return identity.keep_builds == generated::kKeepEveryBuild ? "all" : std::to_string(identity.keep_builds);
+}
+
+const char* progress_window_text(const LauncherIdentity& identity) {
+  return identity.progress_window != 0 ? "auto" : "never";
+}
+
 void print_identity(const LauncherIdentity& identity) {
   std::printf("\nspec: %s\ncompany: %s\nproduct: %s\nversion: %s\nsubsystem: %s\n", shown_spec(identity).c_str(),
               utf16_to_utf8(identity.company).c_str(), utf16_to_utf8(identity.product).c_str(),
               utf16_to_utf8(identity.version).c_str(), subsystem_name(identity.subsystem).c_str());
+  if (!identity.build.empty()) std::printf("build: %s\n", utf16_to_utf8(identity.build).c_str());
+  std::printf("keep builds: %s\nprogress window: %s\n", keep_builds_text(identity).c_str(),
+              progress_window_text(identity));
 }
 
 void print_table(const InspectedFile& inspected, const Listing& listing) {
@@ -134,7 +146,10 @@ void print_json(const InspectedFile& inspected, const Listing& listing) {
                               {"company", json_string(utf16_to_utf8(identity.company))},
                               {"product", json_string(utf16_to_utf8(identity.product))},
                               {"version", json_string(utf16_to_utf8(identity.version))},
-                              {"subsystem", json_string(subsystem_name(identity.subsystem))}});
+                              {"subsystem", json_string(subsystem_name(identity.subsystem))},
+                              {"build", identity.build.empty() ? "null" : json_string(utf16_to_utf8(identity.build))},
+                              {"keep_builds", json_string(keep_builds_text(identity))},
+                              {"progress_window", json_string(progress_window_text(identity))}});
   const FrameHeader& header = listing.header;
   const std::string frame_json =
       !listing.header_ok ? "null"

@@ -313,21 +313,34 @@ TEST(PackerDefaults, ListShowsWhatALauncherCarries) {
   older.replace(baked->raw_offset, 16, std::string(quorin::generated::kBakedMagicWithoutIndex, 16));
   older.replace(baked->raw_offset + quorin::generated::kBakedIndexRvaOffset, 16, std::string(16, '\0'));
   write_file(tree.scratch / "older.exe", older);
-  for (const char* name : {"out.exe", "older.exe"}) {
-    const ProgramRun json = run_pack({"list", "--json", (tree.scratch / name).string()});
+  // The older block carries no build, keep count or window flag: its
+  // launcher keeps every build and shows no window.
+  const struct {
+    const char* name;
+    const char* json_settings;
+    const char* table_settings;
+  } cases[] = {
+      {"out.exe", "\"keep_builds\": \"1\", \"progress_window\": \"auto\"}", "keep builds: 1\nprogress window: auto\n"},
+      {"older.exe", "\"build\": null, \"keep_builds\": \"all\", \"progress_window\": \"never\"}",
+       "subsystem: windows\nkeep builds: all\nprogress window: never\n"},
+  };
+  for (const auto& c : cases) {
+    const ProgramRun json = run_pack({"list", "--json", (tree.scratch / c.name).string()});
     EXPECT_EQ(json.code, 0) << json.err;
     EXPECT_NE(json.out.find("\"launcher\": {\"spec\": \"{CACHE_DIR}\\\\Versioned Corp\\\\app\\\\2.5.7.9-"),
               std::string::npos)
         << json.out;
     EXPECT_NE(json.out.find("\"company\": \"Versioned Corp\", \"product\": \"app\", \"version\": \"2.5.7.9\", "
-                            "\"subsystem\": \"windows\"}"),
+                            "\"subsystem\": \"windows\", "),
               std::string::npos)
         << json.out;
-    const ProgramRun table = run_pack({"list", (tree.scratch / name).string()});
+    EXPECT_NE(json.out.find(c.json_settings), std::string::npos) << json.out;
+    const ProgramRun table = run_pack({"list", (tree.scratch / c.name).string()});
     EXPECT_NE(table.out.find("\nspec: {CACHE_DIR}\\Versioned Corp\\app\\2.5.7.9-"), std::string::npos) << table.out;
     EXPECT_NE(table.out.find("\ncompany: Versioned Corp\nproduct: app\nversion: 2.5.7.9\nsubsystem: windows\n"),
               std::string::npos)
         << table.out;
+    EXPECT_NE(table.out.find(c.table_settings), std::string::npos) << table.out;
   }
   ASSERT_EQ(run_pack({"archive", "--input", (tree.scratch / "app").string(), "--child", "app.exe", "--output",
                       (tree.scratch / "attached.bin").string(), "-q"})

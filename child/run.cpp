@@ -103,6 +103,14 @@ bool launch_may_pass(DWORD error) {
   return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_INTERNAL_ERROR;
 }
 
+// A failure that is the program's or the moment's, whatever the job: the
+// program missing or no program, or a refusal that passes (tried again in
+// the job by the caller).
+bool failure_is_not_the_jobs(DWORD error) {
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_BAD_EXE_FORMAT ||
+         launch_may_pass(error);
+}
+
 // Creates the child inside the creation job (child/creation_job.h), or as
 // it stands where there is none or the system refuses one (a launcher whose
 // own job allows no job below it); GetLastError tells a failure.
@@ -113,8 +121,13 @@ bool create_child(const wchar_t* child_path, wchar_t* command_line, STARTUPINFOE
     const bool created = CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE,
                                         NORMAL_PRIORITY_CLASS | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
                                         &startup.StartupInfo, &process) != FALSE;
+    const DWORD error = GetLastError();
     creation_job_release(startup);
     if (created) return true;
+    if (failure_is_not_the_jobs(error)) {
+      SetLastError(error);
+      return false;
+    }
   }
   startup.StartupInfo.cb = sizeof startup.StartupInfo;
   return CreateProcessW(child_path, command_line, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr, nullptr,

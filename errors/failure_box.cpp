@@ -5,7 +5,6 @@
 
 #include <atomic>
 
-
 namespace quorin::errors {
 
 namespace {

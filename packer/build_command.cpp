@@ -367,7 +367,8 @@ double ratio_of(const BuildFacts& facts) {
 
 // The spec as the launcher will expand it, but for the user's folders.
 std::string shown_spec(const BakedConstants& constants) {
-  return utf16_to_utf8(spec_as_shown(constants.spec, constants.company, constants.product, constants.version, constants.build));
+  return utf16_to_utf8(
+      spec_as_shown(constants.spec, constants.company, constants.product, constants.version, constants.build));
 }
 
 void print_summary(const fs::path& output, const BakedConstants& constants, const BuildFacts& facts) {

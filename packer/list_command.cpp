@@ -74,7 +74,8 @@ Listing read_listing(const InspectedFile& inspected, const ParsedArgs& parsed) {
 
 // The spec as the launcher will expand it, but for the user's folders.
 std::string shown_spec(const LauncherIdentity& identity) {
-  return utf16_to_utf8(spec_as_shown(identity.spec, identity.company, identity.product, identity.version, identity.build));
+  return utf16_to_utf8(
+      spec_as_shown(identity.spec, identity.company, identity.product, identity.version, identity.build));
 }
 
 // --keep-builds and --progress-window as the build command takes them.

@@ -154,11 +154,14 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (progress_window) window::close_progress_window();
 
   // A program moved aside while another start's child ran it goes once it
-  // has ended: this run's own, and those of ended runs beside the child.
-  static wchar_t child_folder[launcher::kPathCap];
-  launcher::copy_text(child_folder, launcher::kPathCap, launcher::g_child_program_path);
-  launcher::cut_at_last_backslash(child_folder);
-  payload::remove_moved_aside(child_folder);
+  // has ended: this run's own, and those of ended runs beside the child. A
+  // folder made for this run alone goes whole just below, temporaries and all.
+  if (!per_run.per_run) {
+    static wchar_t child_folder[launcher::kPathCap];
+    launcher::copy_text(child_folder, launcher::kPathCap, launcher::g_child_program_path);
+    launcher::cut_at_last_backslash(child_folder);
+    payload::remove_moved_aside(child_folder);
+  }
 
   // A folder made for this run alone goes once its child has ended, and so
   // do the ones killed runs left beside it.

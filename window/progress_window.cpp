@@ -128,7 +128,8 @@ bool load_progress_class() {
   HMODULE controls = LoadLibraryW(L"comctl32.dll");
   if (controls == nullptr) return false;
   using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
-  const auto init = reinterpret_cast<InitControls>(reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")));
+  const auto init =
+      reinterpret_cast<InitControls>(reinterpret_cast<void*>(GetProcAddress(controls, "InitCommonControlsEx")));
   if (init == nullptr) return false;
   INITCOMMONCONTROLSEX wanted{sizeof wanted, ICC_PROGRESS_CLASS};
   return init(&wanted) != FALSE;

@@ -200,7 +200,8 @@ TEST(PackerOptions, NamesMadeOfTheChildsTexts) {
   };
   for (const auto& c : specs) {
     EXPECT_EQ(quorin::packer::utf16_to_utf8(
-                  quorin::packer::spec_as_shown(c.spec, u"Versioned Corp", u"Versioned Tool", u"2.5.7.9", u"3f2a9c01d4b7")),
+                  quorin::packer::spec_as_shown(c.spec, u"Versioned Corp", u"Versioned Tool", u"2.5.7.9",
+                                                u"3f2a9c01d4b7")),
               c.shown);
   }
 }
